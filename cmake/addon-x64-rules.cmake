@@ -1,0 +1,2 @@
+set(CMAKE_LINK_LIBRARY_FLAG "-Wl,/defaultlib:")
+set(CMAKE_LINK_LIBRARY_SUFFIX "")

@@ -1,0 +1,45 @@
+#!/bin/sh
+# wine-session.sh start|stop BUILD_DIR
+# One wine prefix, one Xvfb display and one persistent wine server shared by
+# every test of a run, all under BUILD_DIR/wine. "start" writes session.env
+# there, which wine-run.sh reads; "stop" ends the server, the display and
+# whatever the server left running.
+set -eu
+action=$1
+dir=$(cd "$2" && pwd)/wine
+mkdir -p "$dir"
+export WINEPREFIX="$dir/prefix" WINEDEBUG=-all
+# No Mono or Gecko prompts; a crash ends its process instead of hanging in winedbg.
+export WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d"
+
+start() {
+  stop
+  # Xvfb picks a free display number itself and writes it to descriptor 3.
+  rm -f "$dir/display"
+  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$dir/display" >"$dir/xvfb.log" 2>&1 &
+  echo $! >"$dir/xvfb.pid"
+  for _ in $(seq 100); do [ -s "$dir/display" ] && break; sleep 0.1; done
+  [ -s "$dir/display" ] || { echo "wine-session: Xvfb did not start" >&2; exit 1; }
+  export DISPLAY=":$(cat "$dir/display")"
+  mkdir -p "$WINEPREFIX"
+  wineserver -p >/dev/null 2>&1
+  [ -f "$WINEPREFIX/system.reg" ] || wine wineboot -i >"$dir/wineboot.log" 2>&1
+  # Wine's clipboard manager empties the clipboard once, when the desktop
+  # starts: let that happen before the first test touches the clipboard.
+  wine cmd /c exit >/dev/null 2>&1
+  echo "export WINEPREFIX='$WINEPREFIX' WINEDEBUG=-all WINEDLLOVERRIDES='$WINEDLLOVERRIDES' DISPLAY='$DISPLAY'" >"$dir/session.env"
+}
+
+stop() {
+  wineserver -k 2>/dev/null || true
+  # Processes started under the prefix may outlive the server.
+  for environ in /proc/[0-9]*/environ; do
+    if grep -qzx "WINEPREFIX=$WINEPREFIX" "$environ" 2>/dev/null; then
+      pid=${environ#/proc/}; kill -KILL "${pid%/environ}" 2>/dev/null || true
+    fi
+  done
+  [ -f "$dir/xvfb.pid" ] && kill "$(cat "$dir/xvfb.pid")" 2>/dev/null || true
+  rm -f "$dir/session.env" "$dir/xvfb.pid"
+}
+
+$action

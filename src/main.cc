@@ -1,0 +1,29 @@
+// Registers the module with node and binds the script functions onto exports.
+#include "sys_win.h"
+
+// Defined before the module record so that its static initialiser (empty
+// handle, disposal registered with atexit) runs before the registration.
+v8::Persistent<v8::Value, v8::CopyablePersistentTraits<v8::Value>> s_callback;
+
+static void SetMethod(v8::Local<v8::Object> target, const char* name,
+                      v8::FunctionCallback callback) {
+  v8::Isolate* isolate = v8::Isolate::GetCurrent();
+  v8::HandleScope scope(isolate);
+  v8::Local<v8::FunctionTemplate> tmpl =
+      v8::FunctionTemplate::New(isolate, callback, v8::Local<v8::Value>(),
+                                v8::Local<v8::Signature>(), 0,
+                                v8::ConstructorBehavior::kAllow);
+  v8::Local<v8::Function> function = tmpl->GetFunction();
+  v8::Local<v8::String> key =
+      v8::String::NewFromUtf8(isolate, name, v8::String::kNormalString, -1);
+  function->SetName(key);
+  target->Set(key, function);
+}
+
+static void InitModule(v8::Local<v8::Object> exports, v8::Local<v8::Value>, void*) {
+  SetMethod(exports, "getUserIdleTime", getUserIdleTime);
+  SetMethod(exports, "getProcessesOfSameExeFile", getProcessesOfSameExeFile);
+  SetMethod(exports, "findChromeWindow", findChromeWindow);
+}
+
+NODE_MODULE(velmora_node_sys, InitModule)

@@ -1,0 +1,14 @@
+// The addon's script functions, implemented in sys_win.cc and bound in main.cc.
+#ifndef VELMORA_SYS_WIN_H
+#define VELMORA_SYS_WIN_H
+
+#include <node.h>
+
+// The script callback of watch(); empty when nothing is watched.
+extern v8::Persistent<v8::Value, v8::CopyablePersistentTraits<v8::Value>> s_callback;
+
+void getUserIdleTime(const v8::FunctionCallbackInfo<v8::Value>& args);
+void getProcessesOfSameExeFile(const v8::FunctionCallbackInfo<v8::Value>& args);
+void findChromeWindow(const v8::FunctionCallbackInfo<v8::Value>& args);
+
+#endif
