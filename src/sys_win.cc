@@ -1,9 +1,10 @@
 // Windows implementations of the addon's script functions.
 //
 // Every script function converts its own arguments, throws nothing of its own
-// and reports failure in its result. Sections, in order: idle time, processes
-// and the client's render window.
+// and reports failure in its result. Sections, in order: system libraries,
+// idle time, processes and the client's render window.
 #include "sys_win.h"
+#include "check.h"
 
 #include <windows.h>
 #include <tlhelp32.h>
@@ -14,6 +15,20 @@
 // The client's render window once found; never cleared, so the search runs
 // only until it succeeds.
 static HWND s_chromeWindow;
+
+// ---------------------------------------------------------------------------
+// System libraries
+
+// Loads a system library from the system folder only, so that a DLL planted
+// beside the host cannot stand in for it. That search flag exists where
+// AddDllDirectory does (Windows 8, or Windows 7 with KB2533623); without it
+// the plain search order is all there is.
+static HMODULE LoadSystemLibrary(const char* name) {
+  if (GetProcAddress(GetModuleHandleA("kernel32.dll"), "AddDllDirectory") != NULL) {
+    return LoadLibraryExA(name, NULL, LOAD_LIBRARY_SEARCH_SYSTEM32);
+  }
+  return LoadLibraryA(name);
+}
 
 // ---------------------------------------------------------------------------
 // Idle time
