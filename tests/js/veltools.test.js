@@ -174,6 +174,9 @@ test('getfiles when the clipboard holds only text: nothing printed, exit 0', () 
   assert.deepStrictEqual(veltools('clipboard', 'getfiles'), { status: 0, stdout: Buffer.alloc(0) });
 });
 
+// Wine cannot be made to refuse the block (SetClipboardData failing on an
+// open clipboard) or the allocation, so the exit code -1 for those is not
+// shown here; a clipboard held by another program is the failure it can show.
 test('clipboard held open by another program: setfiles -1 and changes nothing, getfiles 0 silently', async () => {
   assertRoundTrip(['C:\\kept']);
   await whileHeld(() => {
