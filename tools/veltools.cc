@@ -109,10 +109,11 @@ static int GetFiles() {
       // Asking for the length first prints long paths whole; a fixed buffer
       // would cut them into the name of another file.
       UINT length = DragQueryFileW(list, i, NULL, 0);
+      if (length == 0) continue;
       wchar_t* units = static_cast<wchar_t*>(Reserve(&path, (length + 1) * sizeof(wchar_t)));
-      if (length == 0 || units == NULL) continue;
-      if (DragQueryFileW(list, i, units, length + 1) == 0) continue;
-      PrintPath(units, length, &utf8);
+      if (units == NULL) continue;
+      length = DragQueryFileW(list, i, units, length + 1);
+      if (length != 0) PrintPath(units, length, &utf8);
     }
     free(path.data);
     free(utf8.data);
