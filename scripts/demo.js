@@ -8,3 +8,17 @@ console.log(`velmora_node_sys exports: ${Object.keys(addon).join(', ')}`);
 console.log(`getUserIdleTime() = ${addon.getUserIdleTime()}`);
 console.log(`getProcessesOfSameExeFile() = ${JSON.stringify(addon.getProcessesOfSameExeFile())} (this is ${process.pid})`);
 console.log(`findChromeWindow() = ${addon.findChromeWindow()} (no client window here)`);
+
+// veltools.exe puts three files on the clipboard as a file list and prints
+// the list back, one UTF-8 line a path.
+const childProcess = require('child_process');
+const fs = require('fs');
+const os = require('os');
+const folder = fs.mkdtempSync(path.join(os.tmpdir(), 'demo-'));
+const files = ['notes.txt', 'Zoë café.txt', '😀 party.png'].map((name) => path.join(folder, name));
+files.forEach((file) => fs.writeFileSync(file, ''));
+const veltools = path.win32.join(dist, 'veltools.exe');
+const set = childProcess.spawnSync(veltools, ['clipboard', 'setfiles', ...files]);
+console.log(`veltools clipboard setfiles (${files.length} files) = exit ${set.status}`);
+const get = childProcess.spawnSync(veltools, ['clipboard', 'getfiles']);
+console.log(`veltools clipboard getfiles = exit ${get.status}:\n${String(get.stdout).trimRight()}`);
