@@ -1,9 +1,9 @@
 'use strict';
 // getKnownDirectory, through the known-folder interface as wine's shell
 // offers it, and through the special-folder interface as a shell without
-// SHGetKnownFolderPath serves it (velmora_no_known_folder, the same sources
-// with that entry point missing). velmora_direct asks the shell itself, from
-// native code, by the SDK's own identifiers.
+// SHGetKnownFolderPath serves it (velmora_no_SHGetKnownFolderPath: the same
+// sources, with every lookup of that entry point failing). velmora_direct
+// asks the shell itself, from native code, by the SDK's own identifiers.
 const assert = require('assert');
 const childProcess = require('child_process');
 const fs = require('fs');
@@ -12,7 +12,7 @@ const path = require('path');
 const { test, paths } = require('./harness');
 const addon = require(paths.addon);
 const testAddon = (name) => require(path.win32.join(paths.testAddons, `${name}.node`));
-const withoutKnownFolders = testAddon('velmora_no_known_folder');
+const withoutKnownFolders = testAddon('velmora_no_SHGetKnownFolderPath');
 const tables = testAddon('velmora_tables');
 const direct = testAddon('velmora_direct');
 
@@ -147,4 +147,23 @@ test('without SHGetKnownFolderPath, the special-folder table serves, as the shel
   assert.strictEqual(withoutKnownFolders.getKnownDirectory('Desktop'), addon.getKnownDirectory('Desktop'));
   assert.strictEqual(withoutKnownFolders.getKnownDirectory('Home'),
                      withoutKnownFolders.getKnownDirectory('Profile'));
+});
+
+test('without SHGetFolderPathW, the first call ends the process with a fatal assertion', () => {
+  const work = fs.mkdtempSync(path.join(os.tmpdir(), 'folders-'));
+  const log = path.join(work, 'child.log');
+  const broken = path.win32.join(paths.testAddons, 'velmora_no_SHGetFolderPathW.node');
+  const script = `const a = require(${JSON.stringify(broken)}); console.log('loaded');
+                  a.getKnownDirectory('Desktop'); console.log('returned');`;
+  // Another node.exe under wine must not write to a pipe: its output goes to a file.
+  const fd = fs.openSync(log, 'w');
+  const result = childProcess.spawnSync(paths.nodeExe, ['-e', script],
+                                        { stdio: ['ignore', fd, fd], timeout: 60000 });
+  fs.closeSync(fd);
+  const output = fs.readFileSync(log, 'utf8');
+  fs.unlinkSync(log);
+  fs.rmdirSync(work);
+  assert.strictEqual(result.status, 3, output);  // abort()
+  assert.ok(/^loaded\r?\nAssertion failed: s_SHGetFolderPathW != NULL, file \S*sys_win\.cc, line \d+\r?\n$/
+    .test(output), output);
 });
