@@ -8,6 +8,12 @@ console.log(`velmora_node_sys exports: ${Object.keys(addon).join(', ')}`);
 console.log(`getUserIdleTime() = ${addon.getUserIdleTime()}`);
 console.log(`getProcessesOfSameExeFile() = ${JSON.stringify(addon.getProcessesOfSameExeFile())} (this is ${process.pid})`);
 console.log(`findChromeWindow() = ${addon.findChromeWindow()} (no client window here)`);
+for (const name of ['Desktop', 'LocalAppData', 'Windows', 'NoSuchFolder']) {
+  console.log(`getKnownDirectory(${JSON.stringify(name)}) = ${JSON.stringify(addon.getKnownDirectory(name))}`);
+}
+for (const name of ['Shift', 'Ctrl', 'Caps']) {
+  console.log(`getKeyState(${JSON.stringify(name)}) = ${addon.getKeyState(name)}`);
+}
 
 // veltools.exe puts three files on the clipboard as a file list and prints
 // the list back, one UTF-8 line a path.

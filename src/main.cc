@@ -22,8 +22,12 @@ static void SetMethod(v8::Local<v8::Object> target, const char* name,
 
 static void InitModule(v8::Local<v8::Object> exports, v8::Local<v8::Value>, void*) {
   SetMethod(exports, "getUserIdleTime", getUserIdleTime);
+  SetMethod(exports, "getKnownDirectory", getKnownDirectory);
   SetMethod(exports, "getProcessesOfSameExeFile", getProcessesOfSameExeFile);
   SetMethod(exports, "findChromeWindow", findChromeWindow);
+  SetMethod(exports, "getKeyState", getKeyState);
+  SetMethod(exports, "simulateKeys", simulateKeys);
+  SetMethod(exports, "setBadge", setBadge);
 }
 
 NODE_MODULE(velmora_node_sys, InitModule)

@@ -2,11 +2,13 @@
 //
 // Every script function converts its own arguments, throws nothing of its own
 // and reports failure in its result. Sections, in order: system libraries,
-// idle time, processes and the client's render window.
+// idle time, processes, the client's render window, script arguments, known
+// folders and the keyboard.
 #include "sys_win.h"
 #include "check.h"
 
 #include <windows.h>
+#include <shlobj.h>
 #include <tlhelp32.h>
 #include <stdint.h>
 #include <stdlib.h>
@@ -15,6 +17,12 @@
 // The client's render window once found; never cleared, so the search runs
 // only until it succeeds.
 static HWND s_chromeWindow;
+// Shell32, loaded by the first getKnownDirectory and kept for the process's life.
+static HMODULE s_shell32Module;
+// SHGetKnownFolderPath, or null on a shell older than Vista's.
+static HRESULT(WINAPI* s_SHGetKnownFolderPath)(REFKNOWNFOLDERID, DWORD, HANDLE, PWSTR*);
+// SHGetFolderPathW, which serves the names when SHGetKnownFolderPath is missing.
+static HRESULT(WINAPI* s_SHGetFolderPathW)(HWND, int, HANDLE, DWORD, LPWSTR);
 
 // ---------------------------------------------------------------------------
 // System libraries
@@ -180,4 +188,330 @@ void findChromeWindow(const v8::FunctionCallbackInfo<v8::Value>& args) {
   }
   int32_t handle = static_cast<int32_t>(reinterpret_cast<uintptr_t>(s_chromeWindow));
   args.GetReturnValue().Set(v8::Number::New(isolate, handle));
+}
+
+// ---------------------------------------------------------------------------
+// Script arguments
+
+// Argument index as a script string, converted as the script's own
+// `${value}` would; an absent argument reads as "undefined". The handle is
+// empty when the conversion threw (a Symbol, an object whose toString
+// throws): a String::Utf8Value made from it then holds no text, and the
+// function returns at once, so that the exception reaches the script.
+static v8::Local<v8::String> TextArgument(const v8::FunctionCallbackInfo<v8::Value>& args,
+                                          int index) {
+  return args[index]->ToString(args.GetIsolate());
+}
+
+// ---------------------------------------------------------------------------
+// Known folders: a folder name turned into the folder's path as the shell
+// reports it for the current user. Shells from Vista on resolve names through
+// known folders; older ones through the special-folder table, whose
+// vocabulary differs, its misspellings ("Statrup") included.
+
+struct KnownFolderName {
+  const char* name;
+  KNOWNFOLDERID id;
+};
+
+// Each identifier is the SDK's FOLDERID_ with the row's name, unless a comment
+// names another.
+static const KnownFolderName s_knownFolderTable[] = {
+    {"Windows", {0xF38BF404, 0x1D43, 0x42F2, {0x93, 0x05, 0x67, 0xDE, 0x0B, 0x28, 0xFC, 0x23}}},
+    {"System", {0x1AC14E77, 0x02E7, 0x4E5D, {0xB7, 0x44, 0x2E, 0xB1, 0xAE, 0x51, 0x98, 0xB7}}},
+    {"SystemX86", {0xD65231B0, 0xB2F1, 0x4857, {0xA4, 0xCE, 0xA8, 0xE7, 0xC6, 0xEA, 0x7D, 0x27}}},
+    // FOLDERID_ResourceDir
+    {"Resource", {0x8AD10C31, 0x2ADB, 0x4296, {0xA8, 0xF7, 0xE4, 0x70, 0x12, 0x32, 0xC9, 0x72}}},
+    {"Fonts", {0xFD228CB7, 0xAE11, 0x4AE3, {0x86, 0x4C, 0x16, 0xF3, 0x91, 0x0A, 0xB8, 0xFE}}},
+    {"ProgramFiles", {0x905E63B6, 0xC1BF, 0x494E, {0xB2, 0x9C, 0x65, 0xB7, 0x32, 0xD3, 0xD2, 0x1A}}},
+    {"ProgramFilesX64", {0x6D809377, 0x6AF0, 0x444B, {0x89, 0x57, 0xA3, 0x77, 0x3F, 0x02, 0x20, 0x0E}}},
+    {"ProgramFilesX86", {0x7C5A40EF, 0xA0FB, 0x4BFC, {0x87, 0x4A, 0xC0, 0xF2, 0xE0, 0xB9, 0xFA, 0x8E}}},
+    // FOLDERID_ProgramFilesCommon, FOLDERID_ProgramFilesCommonX64, FOLDERID_ProgramFilesCommonX86
+    {"CommonProgramFiles", {0xF7F1ED05, 0x9F6D, 0x47A2, {0xAA, 0xAE, 0x29, 0xD3, 0x17, 0xC6, 0xF0, 0x66}}},
+    {"CommonProgramFilesX64", {0x6365D5A7, 0x0F0D, 0x45E5, {0x87, 0xF6, 0x0D, 0xA5, 0x6B, 0x6A, 0x4F, 0x7D}}},
+    {"CommonProgramFilesX86", {0xDE974D24, 0xD9C6, 0x4D3E, {0xBF, 0x91, 0xF4, 0x45, 0x51, 0x20, 0xB9, 0x17}}},
+    {"Profile", {0x5E6C858F, 0x0E22, 0x4760, {0x9A, 0xFE, 0xEA, 0x33, 0x17, 0xB6, 0x71, 0x73}}},
+    // FOLDERID_Profile again
+    {"Home", {0x5E6C858F, 0x0E22, 0x4760, {0x9A, 0xFE, 0xEA, 0x33, 0x17, 0xB6, 0x71, 0x73}}},
+    {"Recent", {0xAE50C081, 0xEBD2, 0x438A, {0x86, 0x55, 0x8A, 0x09, 0x2E, 0x34, 0x98, 0x7A}}},
+    {"StartMenu", {0x625B53C3, 0xAB48, 0x4EC1, {0xBA, 0x1F, 0xA1, 0xEF, 0x41, 0x46, 0xFC, 0x19}}},
+    {"Startup", {0xB97D20BB, 0xF46A, 0x4C97, {0xBA, 0x10, 0x5E, 0x36, 0x08, 0x43, 0x08, 0x54}}},
+    {"Templates", {0xA63293E8, 0x664E, 0x48DB, {0xA0, 0x79, 0xDF, 0x75, 0x9E, 0x05, 0x09, 0xF7}}},
+    {"LocalAppData", {0xF1B32785, 0x6FBA, 0x4FCF, {0x9D, 0x55, 0x7B, 0x8E, 0x7F, 0x15, 0x70, 0x91}}},
+    {"LocalAppDataLow", {0xA520A1A4, 0x1780, 0x4FF6, {0xBD, 0x18, 0x16, 0x73, 0x43, 0xC5, 0xAF, 0x16}}},
+    {"RoamingAppData", {0x3EB685DB, 0x65F9, 0x4CF6, {0xA0, 0x3A, 0xE3, 0xEF, 0x65, 0x72, 0x9F, 0x3D}}},
+    {"Contacts", {0x56784854, 0xC6CB, 0x462B, {0x81, 0x69, 0x88, 0xE3, 0x50, 0xAC, 0xB8, 0x82}}},
+    {"Cookies", {0x2B0F765D, 0xC0E9, 0x4171, {0x90, 0x8E, 0x08, 0xA6, 0x11, 0xB8, 0x4F, 0xF6}}},
+    {"Desktop", {0xB4BFCC3A, 0xDB2C, 0x424C, {0xB0, 0x29, 0x7F, 0xE9, 0x9A, 0x87, 0xC6, 0x41}}},
+    {"Documents", {0xFDD39AD0, 0x238F, 0x46AF, {0xAD, 0xB4, 0x6C, 0x85, 0x48, 0x03, 0x69, 0xC7}}},
+    {"Downloads", {0x374DE290, 0x123F, 0x4565, {0x91, 0x64, 0x39, 0xC4, 0x92, 0x5E, 0x46, 0x7B}}},
+    {"Favorites", {0x1777F761, 0x68AD, 0x4D8A, {0x87, 0xBD, 0x30, 0xB7, 0x59, 0xFA, 0x33, 0xDD}}},
+    {"Libraries", {0x1B3EA5DC, 0xB587, 0x4786, {0xB4, 0xEF, 0xBD, 0x1D, 0xC3, 0x32, 0xAE, 0xAE}}},
+    {"Links", {0xBFB9D5E0, 0xC6A9, 0x404C, {0xB2, 0xB2, 0xAE, 0x6D, 0xB6, 0xAF, 0x49, 0x68}}},
+    {"Music", {0x4BD8D571, 0x6D19, 0x48D3, {0xBE, 0x97, 0x42, 0x22, 0x20, 0x08, 0x0E, 0x43}}},
+    {"Pictures", {0x33E28130, 0x4E1E, 0x4676, {0x83, 0x5A, 0x98, 0x39, 0x5C, 0x3B, 0xC3, 0xBB}}},
+    // FOLDERID_Videos
+    {"Video", {0x18989B1D, 0x99B5, 0x455B, {0x84, 0x1C, 0xAB, 0x7C, 0x74, 0xE4, 0xDD, 0xFC}}},
+    {"Programs", {0xA77F5D77, 0x2E2B, 0x44C3, {0xA6, 0xA2, 0xAB, 0xA6, 0x01, 0x05, 0x4A, 0x51}}},
+    {"AccountPictures", {0x008CA0B1, 0x55B4, 0x4C56, {0xB8, 0xA8, 0x4D, 0xE4, 0xB2, 0x99, 0xD3, 0xBE}}},
+    {"Public", {0xDFDF76A2, 0xC82A, 0x4D63, {0x90, 0x6A, 0x56, 0x44, 0xAC, 0x45, 0x73, 0x85}}},
+    {"PublicDesktop", {0xC4AA340D, 0xF20F, 0x4863, {0xAF, 0xEF, 0xF8, 0x7E, 0xF2, 0xE6, 0xBA, 0x25}}},
+    {"PublicDocuments", {0xED4824AF, 0xDCE4, 0x45A8, {0x81, 0xE2, 0xFC, 0x79, 0x65, 0x08, 0x36, 0x34}}},
+    {"PublicDownloads", {0x3D644C9B, 0x1FB8, 0x4F30, {0x9B, 0x45, 0xF6, 0x70, 0x23, 0x5F, 0x79, 0xC0}}},
+    // FOLDERID_PublicLibraries
+    {"PublicLibrary", {0x48DAF80B, 0xE6CF, 0x4F4E, {0xB8, 0x00, 0x0E, 0x69, 0xD8, 0x4E, 0xE3, 0x84}}},
+    {"PublicMusic", {0x3214FAB5, 0x9757, 0x4298, {0xBB, 0x61, 0x92, 0xA9, 0xDE, 0xAA, 0x44, 0xFF}}},
+    {"PublicPictures", {0xB6EBFB86, 0x6907, 0x413C, {0x9A, 0xF7, 0x4F, 0xC2, 0xAB, 0xF0, 0x7C, 0xC5}}},
+    {"PublicVideos", {0x2400183A, 0x6185, 0x49FB, {0xA2, 0xD8, 0x4A, 0x39, 0x2A, 0x60, 0x2B, 0xA3}}},
+    // The seven Public folders again, in the same order
+    {"CommonDesktop", {0xC4AA340D, 0xF20F, 0x4863, {0xAF, 0xEF, 0xF8, 0x7E, 0xF2, 0xE6, 0xBA, 0x25}}},
+    {"CommonDocuments", {0xED4824AF, 0xDCE4, 0x45A8, {0x81, 0xE2, 0xFC, 0x79, 0x65, 0x08, 0x36, 0x34}}},
+    {"CommonDownloads", {0x3D644C9B, 0x1FB8, 0x4F30, {0x9B, 0x45, 0xF6, 0x70, 0x23, 0x5F, 0x79, 0xC0}}},
+    {"CommonLibrary", {0x48DAF80B, 0xE6CF, 0x4F4E, {0xB8, 0x00, 0x0E, 0x69, 0xD8, 0x4E, 0xE3, 0x84}}},
+    {"CommonMusic", {0x3214FAB5, 0x9757, 0x4298, {0xBB, 0x61, 0x92, 0xA9, 0xDE, 0xAA, 0x44, 0xFF}}},
+    {"CommonPictures", {0xB6EBFB86, 0x6907, 0x413C, {0x9A, 0xF7, 0x4F, 0xC2, 0xAB, 0xF0, 0x7C, 0xC5}}},
+    {"CommonVideos", {0x2400183A, 0x6185, 0x49FB, {0xA2, 0xD8, 0x4A, 0x39, 0x2A, 0x60, 0x2B, 0xA3}}},
+    {"CommonPrograms", {0x0139D44E, 0x6AFE, 0x49F2, {0x86, 0x90, 0x3D, 0xAF, 0xCA, 0xE6, 0xFF, 0xB8}}},
+    {"CommonStartMenu", {0xA4115719, 0xD62E, 0x491D, {0xAA, 0x7C, 0xE7, 0x4B, 0x8B, 0xE3, 0xB0, 0x67}}},
+    {"CommonStartup", {0x82A5EA35, 0xD9CD, 0x47C5, {0x96, 0x29, 0xE1, 0x5D, 0x2F, 0x71, 0x4E, 0x6E}}},
+    {"CommonTemplates", {0xB94237E7, 0x57AC, 0x4347, {0x91, 0x51, 0xB0, 0x8C, 0x6C, 0x32, 0xD1, 0xF7}}},
+};
+
+struct SpecialFolderName {
+  const char* name;
+  int csidl;
+};
+
+// "Statrup" and "CommonStatrup" stand twice, alike both times.
+static const SpecialFolderName s_csidlTable[] = {
+    {"Windows", CSIDL_WINDOWS},
+    {"System", CSIDL_SYSTEM},
+    {"Resources", CSIDL_RESOURCES},
+    {"Fonts", CSIDL_FONTS},
+    {"ProgramFiles", CSIDL_PROGRAM_FILES},
+    {"ProgramFilesX86", CSIDL_PROGRAM_FILESX86},
+    {"Profile", CSIDL_PROFILE},
+    {"Home", CSIDL_PROFILE},
+    {"Cookies", CSIDL_COOKIES},
+    {"Recent", CSIDL_RECENT},
+    {"AppData", CSIDL_APPDATA},
+    {"Desktop", CSIDL_DESKTOPDIRECTORY},
+    {"Documents", CSIDL_PERSONAL},
+    {"Favorites", CSIDL_FAVORITES},
+    {"Music", CSIDL_MYMUSIC},
+    {"Pictures", CSIDL_MYPICTURES},
+    {"Programs", CSIDL_PROGRAMS},
+    {"StatrupMenu", CSIDL_STARTMENU},
+    {"Statrup", CSIDL_STARTUP},
+    {"Templates", CSIDL_TEMPLATES},
+    {"Video", CSIDL_MYVIDEO},
+    {"Statrup", CSIDL_STARTUP},
+    {"CommonAppData", CSIDL_COMMON_APPDATA},
+    {"CommonDesktop", CSIDL_COMMON_DESKTOPDIRECTORY},
+    {"CommonDocuments", CSIDL_COMMON_DOCUMENTS},
+    {"CommonFavorites", CSIDL_COMMON_FAVORITES},
+    {"CommonMusic", CSIDL_COMMON_MUSIC},
+    {"CommonPictures", CSIDL_COMMON_PICTURES},
+    {"CommonPrograms", CSIDL_COMMON_PROGRAMS},
+    {"CommonStatrupMenu", CSIDL_COMMON_STARTMENU},
+    {"CommonStatrup", CSIDL_COMMON_STARTUP},
+    {"CommonTemplates", CSIDL_COMMON_TEMPLATES},
+    {"CommonVideo", CSIDL_COMMON_VIDEO},
+    {"CommonStatrup", CSIDL_COMMON_STARTUP},
+};
+
+static void BindShell32() {
+  s_shell32Module = LoadSystemLibrary("Shell32.dll");
+  CHECK(s_shell32Module != NULL);
+  s_SHGetKnownFolderPath = reinterpret_cast<decltype(s_SHGetKnownFolderPath)>(
+      GetProcAddress(s_shell32Module, "SHGetKnownFolderPath"));
+  s_SHGetFolderPathW = reinterpret_cast<decltype(s_SHGetFolderPathW)>(
+      GetProcAddress(s_shell32Module, "SHGetFolderPathW"));
+  CHECK(s_SHGetFolderPathW != NULL);
+}
+
+// The UTF-8 form of a NUL-terminated UTF-16 text, NUL included, in a buffer
+// the caller frees; NULL when it cannot be made.
+static char* Utf16ToUtf8(const wchar_t* text) {
+  int size = WideCharToMultiByte(CP_UTF8, 0, text, -1, NULL, 0, NULL, NULL);
+  if (size <= 0) return NULL;
+  char* utf8 = static_cast<char*>(calloc(size, 1));
+  if (utf8 != NULL && WideCharToMultiByte(CP_UTF8, 0, text, -1, utf8, size, NULL, NULL) != size) {
+    free(utf8);
+    return NULL;
+  }
+  return utf8;
+}
+
+// The path of the folder called name, in UTF-8, in a buffer the caller frees;
+// NULL when the name is unknown or the shell cannot resolve the folder.
+static char* resolveKnownDirectory(const char* name) {
+  if (s_shell32Module == NULL) BindShell32();
+  if (s_SHGetKnownFolderPath != NULL) {
+    const KNOWNFOLDERID* id = NULL;
+    for (const KnownFolderName& row : s_knownFolderTable) {
+      if (strcmp(row.name, name) == 0) {
+        id = &row.id;
+        break;
+      }
+    }
+    if (id == NULL) return NULL;
+    PWSTR path = NULL;
+    char* utf8 = SUCCEEDED(s_SHGetKnownFolderPath(*id, KF_FLAG_DEFAULT, NULL, &path))
+        ? Utf16ToUtf8(path)
+        : NULL;
+    // The path is the caller's to free even when the call fails.
+    CoTaskMemFree(path);
+    return utf8;
+  }
+  int csidl = 0;
+  for (const SpecialFolderName& row : s_csidlTable) {
+    if (strcmp(row.name, name) == 0) {
+      csidl = row.csidl;
+      break;
+    }
+  }
+  if (csidl == 0) return NULL;
+  // Without CSIDL_FLAG_CREATE, so that asking never creates a folder.
+  wchar_t path[MAX_PATH];
+  path[0] = L'\0';
+  if (FAILED(s_SHGetFolderPathW(NULL, csidl, NULL, SHGFP_TYPE_CURRENT, path))) return NULL;
+  return Utf16ToUtf8(path);
+}
+
+void getKnownDirectory(const v8::FunctionCallbackInfo<v8::Value>& args) {
+  v8::Isolate* isolate = args.GetIsolate();
+  v8::String::Utf8Value name(isolate, TextArgument(args, 0));
+  if (*name == NULL) return;
+  char* path = resolveKnownDirectory(*name);
+  args.GetReturnValue().Set(v8::String::NewFromUtf8(isolate, path != NULL ? path : ""));
+  free(path);
+}
+
+// ---------------------------------------------------------------------------
+// Keyboard: the state of a named key, and synthetic chords such as
+// "Ctrl+Shift+A".
+
+struct KeyName {
+  const char* name;
+  WORD code;
+};
+
+// The names that getKeyState and simulateKeys know. "Cmd" means Control, and
+// "Win", "Super" and "Meta" without a side the left Windows key.
+static const KeyName s_keyTable[] = {
+    {"Ctrl", VK_CONTROL}, {"Control", VK_CONTROL}, {"Cmd", VK_CONTROL},
+    {"LCtrl", VK_LCONTROL}, {"LControl", VK_LCONTROL}, {"LCmd", VK_LCONTROL},
+    {"RCtrl", VK_RCONTROL}, {"RControl", VK_RCONTROL}, {"RCmd", VK_RCONTROL},
+    {"Shift", VK_SHIFT}, {"LShift", VK_LSHIFT}, {"RShift", VK_RSHIFT},
+    {"Alt", VK_MENU}, {"Option", VK_MENU}, {"Menu", VK_MENU},
+    {"LAlt", VK_LMENU}, {"LOption", VK_LMENU}, {"LMenu", VK_LMENU},
+    {"RAlt", VK_RMENU}, {"ROption", VK_RMENU}, {"RMenu", VK_RMENU},
+    {"Win", VK_LWIN}, {"Super", VK_LWIN}, {"Meta", VK_LWIN},
+    {"LWin", VK_LWIN}, {"LSuper", VK_LWIN}, {"LMeta", VK_LWIN},
+    {"RWin", VK_RWIN}, {"RSuper", VK_RWIN}, {"RMeta", VK_RWIN},
+    {"Backspace", VK_BACK}, {"Back", VK_BACK}, {"Enter", VK_RETURN}, {"Return", VK_RETURN},
+    {"Tab", VK_TAB}, {"Caps", VK_CAPITAL}, {"Caption", VK_CAPITAL},
+    {"F1", VK_F1}, {"F2", VK_F2}, {"F3", VK_F3}, {"F4", VK_F4}, {"F5", VK_F5}, {"F6", VK_F6},
+    {"F7", VK_F7}, {"F8", VK_F8}, {"F9", VK_F9}, {"F10", VK_F10}, {"F11", VK_F11}, {"F12", VK_F12},
+    {"F13", VK_F13}, {"F14", VK_F14}, {"F15", VK_F15}, {"F16", VK_F16}, {"F17", VK_F17}, {"F18", VK_F18},
+    {"F19", VK_F19}, {"F20", VK_F20}, {"F21", VK_F21}, {"F22", VK_F22}, {"F23", VK_F23}, {"F24", VK_F24},
+};
+
+// Modes of a chord (press and release, presses only, releases only), and the
+// two kinds of key event.
+enum { kPressAndRelease = 0, kPress = 1, kRelease = 2 };
+
+// The code of the row whose name is exactly the length bytes at name; 0 when
+// no row has that name.
+static WORD FindKeyCode(const char* name, size_t length) {
+  for (const KeyName& key : s_keyTable) {
+    if (strlen(key.name) == length && memcmp(key.name, name, length) == 0) return key.code;
+  }
+  return 0;
+}
+
+// A one-byte token is a virtual-key code itself, taken as it stands: "A" is
+// the A key (65), "a" is VK_NUMPAD1 (97). Longer tokens are key names.
+static WORD KeyCodeOfToken(const char* token, size_t length) {
+  if (length == 1) return static_cast<unsigned char>(token[0]);
+  return FindKeyCode(token, length);
+}
+
+// Sends one press (kind kPress) or release (any other kind) of the token's
+// key; nothing for an empty token or one that names no key.
+static void sendKeyEvent(const char* token, size_t length, int kind) {
+  WORD code = KeyCodeOfToken(token, length);
+  if (code == 0) return;
+  INPUT input;
+  memset(&input, 0, sizeof(input));
+  input.type = INPUT_KEYBOARD;
+  input.ki.wVk = code;
+  input.ki.dwFlags = kind == kPress ? 0 : KEYEVENTF_KEYUP;
+  if (code == VK_RCONTROL) {
+    // Right Control alone goes out as the keyboard itself reports it, its
+    // scan code with the extended bit (E0 1D), for programs that tell the two
+    // Control keys apart by scan code.
+    input.ki.wScan = static_cast<WORD>(MapVirtualKeyA(VK_RCONTROL, MAPVK_VK_TO_VSC));
+    input.ki.dwFlags |= KEYEVENTF_EXTENDEDKEY | KEYEVENTF_SCANCODE;
+  }
+  SendInput(1, &input, sizeof(input));
+}
+
+// Presses the chord's keys in token order, then releases them in reverse
+// order, each event sent on its own. Two flat passes over the text, the
+// second one backwards, keep the stack depth and the memory constant however
+// many tokens the chord has.
+static void simulateChord(const char* text, int mode) {
+  const char* end = text + strlen(text);
+  if (mode != kRelease) {
+    const char* token = text;
+    for (;;) {
+      const char* plus = static_cast<const char*>(memchr(token, '+', end - token));
+      const char* tokenEnd = plus != NULL ? plus : end;
+      sendKeyEvent(token, tokenEnd - token, kPress);
+      if (plus == NULL) break;
+      token = plus + 1;
+    }
+  }
+  if (mode != kPress) {
+    const char* tokenEnd = end;
+    for (;;) {
+      const char* token = tokenEnd;
+      while (token > text && token[-1] != '+') --token;
+      sendKeyEvent(token, tokenEnd - token, kRelease);
+      if (token == text) break;
+      tokenEnd = token - 1;
+    }
+  }
+}
+
+void getKeyState(const v8::FunctionCallbackInfo<v8::Value>& args) {
+  v8::Isolate* isolate = args.GetIsolate();
+  v8::String::Utf8Value name(isolate, TextArgument(args, 0));
+  if (*name == NULL) return;
+  // Unknown names ask about code 0, whose answer is passed on like any other.
+  WORD code = FindKeyCode(*name, strlen(*name));
+  // The state is 16 bits, bit 15 set while the key is down: read unsigned, a
+  // key that is down is at least 32768, never negative.
+  uint16_t state = static_cast<uint16_t>(GetKeyState(code));
+  args.GetReturnValue().Set(v8::Number::New(isolate, state));
+}
+
+void simulateKeys(const v8::FunctionCallbackInfo<v8::Value>& args) {
+  v8::Isolate* isolate = args.GetIsolate();
+  v8::String::Utf8Value keys(isolate, TextArgument(args, 0));
+  if (*keys == NULL) return;
+  v8::String::Utf8Value mode(isolate, TextArgument(args, 1));
+  if (*mode == NULL) return;
+  int chordMode = kPressAndRelease;
+  if (strcmp(*mode, "down") == 0) chordMode = kPress;
+  if (strcmp(*mode, "up") == 0) chordMode = kRelease;
+  simulateChord(*keys, chordMode);
+}
+
+// Windows has no badge: the text is converted, as every text argument is, and
+// dropped.
+void setBadge(const v8::FunctionCallbackInfo<v8::Value>& args) {
+  TextArgument(args, 0);
 }

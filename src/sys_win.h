@@ -8,7 +8,11 @@
 extern v8::Persistent<v8::Value, v8::CopyablePersistentTraits<v8::Value>> s_callback;
 
 void getUserIdleTime(const v8::FunctionCallbackInfo<v8::Value>& args);
+void getKnownDirectory(const v8::FunctionCallbackInfo<v8::Value>& args);
 void getProcessesOfSameExeFile(const v8::FunctionCallbackInfo<v8::Value>& args);
 void findChromeWindow(const v8::FunctionCallbackInfo<v8::Value>& args);
+void getKeyState(const v8::FunctionCallbackInfo<v8::Value>& args);
+void simulateKeys(const v8::FunctionCallbackInfo<v8::Value>& args);
+void setBadge(const v8::FunctionCallbackInfo<v8::Value>& args);
 
 #endif
