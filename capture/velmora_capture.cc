@@ -44,8 +44,8 @@ static const char kComponentFileName[] = "\\NiuNiuCapture.dll";
 // ---------------------------------------------------------------------------
 // Loading the component
 
-static void ExitComponentMissing(const char* format, const char* name) {
-  printf(format, name);
+static void ExitComponentMissing(const char* format, const char* pathOrName) {
+  printf(format, pathOrName);
   exit(2);
 }
 
