@@ -15,11 +15,24 @@ for (const name of ['Shift', 'Ctrl', 'Caps']) {
   console.log(`getKeyState(${JSON.stringify(name)}) = ${addon.getKeyState(name)}`);
 }
 
-// veltools.exe puts three files on the clipboard as a file list and prints
-// the list back, one UTF-8 line a path.
+// velmora_capture.exe from dist/, beside the tests' stand-in for NiuNiuCapture.dll.
 const childProcess = require('child_process');
 const fs = require('fs');
 const os = require('os');
+const captureDir = fs.mkdtempSync(path.join(os.tmpdir(), 'capture-demo-'));
+fs.copyFileSync(path.win32.join(dist, 'velmora_capture.exe'), path.join(captureDir, 'velmora_capture.exe'));
+fs.copyFileSync(path.win32.join(process.env.VELMORA_BUILD, 'mingw-i686', 'tests', 'helpers', 'capture_double.dll'),
+  path.join(captureDir, 'NiuNiuCapture.dll'));
+for (const result of [1, 2, 0, -1]) {
+  const env = Object.assign({}, process.env, {
+    CAPTURE_DOUBLE_LOG: path.join(captureDir, 'calls.log'), CAPTURE_DOUBLE_RESULT: String(result), CAPTURE_DOUBLE_CALLBACK: 'thread',
+  });
+  const run = childProcess.spawnSync(path.join(captureDir, 'velmora_capture.exe'), ['-o', 'shot.png', '-k', 'demo'], { stdio: 'ignore', env });
+  console.log(`velmora_capture -o shot.png -k demo, capture result ${result}: exit code ${run.status}`);
+}
+
+// veltools.exe puts three files on the clipboard as a file list and prints
+// the list back, one UTF-8 line a path.
 const folder = fs.mkdtempSync(path.join(os.tmpdir(), 'demo-'));
 const files = ['notes.txt', 'Zoë café.txt', '😀 party.png'].map((name) => path.join(folder, name));
 files.forEach((file) => fs.writeFileSync(file, ''));

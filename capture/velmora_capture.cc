@@ -1,0 +1,133 @@
+// velmora_capture [-o value] [-k value] [-l value] [other arguments]
+//
+// Takes one screenshot with NiuNiuCapture.dll from the program's own folder:
+// hands it the -k value, a fixed set of capture parameters and the -o value,
+// starts the capture and waits for its completion callback, which ends the
+// process. -l is accepted and not used; other arguments are ignored.
+//
+// Exit codes: 0 capture result 1, 3 result 2, 4 any other result; 2 the
+// component cannot be loaded or lacks an entry point; 1 an option value
+// longer than its buffer.
+#include <windows.h>
+#include <conio.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "getopt.h"
+
+// The component's entry points and the completion callback all use the C
+// calling convention (the caller removes the arguments). Their results are
+// never examined.
+typedef void(__cdecl* CaptureCallback)(int result);
+typedef int(__cdecl* InitScreenCaptureFunction)(const char* key);
+typedef int(__cdecl* InitCaptureParamFunction)(int id, INT_PTR value);
+typedef int(__cdecl* StartScreenCaptureFunction)(const char* output, CaptureCallback callback,
+                                                 int, int, int, int, int, int, int, int);
+
+// This program's path, then that of the component beside it; used once at start-up.
+static char s_componentPath[4096];
+// The component, loaded once and never unloaded, and its entry points.
+static HMODULE s_niuNiuCaptureModule;
+static StartScreenCaptureFunction s_StartScreenCapture;
+static InitScreenCaptureFunction s_InitScreenCapture;
+static InitCaptureParamFunction s_InitCaptureParam;
+// The option values, empty until given; a later occurrence replaces an
+// earlier one. They stay valid until the process ends, so the component may
+// keep the pointers it is given.
+static char s_optionO[4096];
+static char s_optionK[64];
+static char s_optionL[4096];
+
+static const char kComponentFileName[] = "\\NiuNiuCapture.dll";
+
+// ---------------------------------------------------------------------------
+// Loading the component
+
+static void ExitComponentMissing(const char* format, const char* pathOrName) {
+  printf(format, pathOrName);
+  exit(2);
+}
+
+static FARPROC ResolveEntryPoint(const char* name) {
+  FARPROC entry = GetProcAddress(s_niuNiuCaptureModule, name);
+  if (entry == NULL) ExitComponentMissing("ERROR: GetProcAddress %s failed", name);
+  return entry;
+}
+
+static void LoadComponent() {
+  DWORD length = GetModuleFileNameA(NULL, s_componentPath, sizeof(s_componentPath));
+  // A path that fills the buffer may have been cut short; the component is
+  // then not looked for at all, since the cut path could name another file.
+  bool fits = length > 0 && length < sizeof(s_componentPath);
+  if (fits) {
+    char* lastBackslash = strrchr(s_componentPath, '\\');
+    if (lastBackslash != NULL) *lastBackslash = '\0';
+    fits = strlen(s_componentPath) + sizeof(kComponentFileName) <= sizeof(s_componentPath);
+  }
+  if (!fits) ExitComponentMissing("ERROR: LoadLibraryA %s failed", s_componentPath);
+  strcat(s_componentPath, kComponentFileName);
+
+  s_niuNiuCaptureModule = LoadLibraryA(s_componentPath);
+  if (s_niuNiuCaptureModule == NULL) ExitComponentMissing("ERROR: LoadLibraryA %s failed", s_componentPath);
+  // Through void*, since GCC warns about casts between function types.
+  s_StartScreenCapture = (StartScreenCaptureFunction)(void*)ResolveEntryPoint("StartScreenCapture");
+  s_InitScreenCapture = (InitScreenCaptureFunction)(void*)ResolveEntryPoint("InitScreenCapture");
+  s_InitCaptureParam = (InitCaptureParamFunction)(void*)ResolveEntryPoint("InitCaptureParam");
+}
+
+// ---------------------------------------------------------------------------
+// Options
+
+// A value cut to its buffer could, for -o, save the capture somewhere else,
+// so a value that does not fit ends the program before the capture starts.
+static void StoreOptionValue(char option, char* buffer, size_t capacity) {
+  size_t length = strlen(velmora::optarg);
+  if (length >= capacity) {
+    fprintf(stderr, "%s: option value longer than %u bytes -- %c\n", __argv[0],
+            (unsigned)(capacity - 1), option);
+    exit(1);
+  }
+  memcpy(buffer, velmora::optarg, length + 1);
+}
+
+// The C runtime has split the command line in the ANSI code page into
+// __argc and __argv; getopt moves the non-options in __argv behind the options.
+static void ReadOptions() {
+  int option;
+  while ((option = velmora::getopt(__argc, __argv, "o:k:l:")) != -1) {
+    switch (option) {
+      case 'o': StoreOptionValue('o', s_optionO, sizeof(s_optionO)); break;
+      case 'k': StoreOptionValue('k', s_optionK, sizeof(s_optionK)); break;
+      case 'l': StoreOptionValue('l', s_optionL, sizeof(s_optionL)); break;
+      default: break;  // 0: getopt has reported the error; the capture still starts.
+    }
+  }
+}
+
+// ---------------------------------------------------------------------------
+// The capture
+
+static void __cdecl CaptureFinished(int result) {
+  exit(result == 1 ? 0 : result == 2 ? 3 : 4);
+}
+
+// The entry point's own parameters are not used (see ReadOptions).
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+  LoadComponent();
+  ReadOptions();
+
+  s_InitScreenCapture(s_optionK);
+  s_InitCaptureParam(1, 2);
+  s_InitCaptureParam(2, 0);
+  s_InitCaptureParam(6, 1);
+  s_InitCaptureParam(8, (INT_PTR) "VelmoraIM");
+  s_InitCaptureParam(10, (INT_PTR) "");
+  s_StartScreenCapture(s_optionO, CaptureFinished, 0, 0, 0, 0, 0, 0, 0, 0);
+
+  // Without a console, as when the client starts it, the key read returns
+  // at once; only the callback, on whatever thread, ends the process.
+  printf("press any key to abort");
+  _getch();
+  for (;;) Sleep(50);
+}

@@ -1,0 +1,47 @@
+// plain_start PROGRAM [ARGUMENT...]
+//
+// Starts PROGRAM with the rest of its own command line, unchanged, handing it
+// this process's standard handles through STARTUPINFO alone, as most Windows
+// starters do; waits for it and exits with its exit code.
+//
+// Tests start a 32-bit program through it to see its standard error apart
+// from its standard output. node.exe also hands a child libuv's table of
+// C-runtime descriptors (lpReserved2), with 64-bit handle slots that a 32-bit
+// C runtime reads as 32-bit ones: the child's descriptor 2 then gets the
+// stdout pipe, and all three are in binary mode. Wine's C runtime goes on to
+// make the misread handles the process's standard handles (SetStdHandle), so
+// this starter takes the true ones from its own STARTUPINFO.
+#include <windows.h>
+#include <stdio.h>
+
+// The command line after its first argument, split as the C runtime does.
+static wchar_t* SkipFirstArgument(wchar_t* commandLine) {
+  wchar_t* p = commandLine;
+  if (*p == L'"') {
+    for (p++; *p != L'\0' && *p != L'"'; p++) {}
+    if (*p == L'"') p++;
+  } else {
+    while (*p != L'\0' && *p != L' ' && *p != L'\t') p++;
+  }
+  while (*p == L' ' || *p == L'\t') p++;
+  return p;
+}
+
+int main() {
+  STARTUPINFOW own;
+  GetStartupInfoW(&own);
+  STARTUPINFOW si = {sizeof(si)};
+  si.dwFlags = STARTF_USESTDHANDLES;
+  si.hStdInput = own.hStdInput;
+  si.hStdOutput = own.hStdOutput;
+  si.hStdError = own.hStdError;
+  PROCESS_INFORMATION pi;
+  if (!CreateProcessW(NULL, SkipFirstArgument(GetCommandLineW()), NULL, NULL, TRUE, 0, NULL, NULL, &si, &pi)) {
+    printf("plain_start: CreateProcess failed: %lu\n", GetLastError());
+    return 98;
+  }
+  WaitForSingleObject(pi.hProcess, INFINITE);
+  DWORD code = 99;
+  GetExitCodeProcess(pi.hProcess, &code);
+  return (int)code;
+}

@@ -1,0 +1,235 @@
+'use strict';
+// velmora_capture.exe with a test double of NiuNiuCapture.dll beside it
+// (helpers/capture_double.cc): the calls the double logs, the exit code, and
+// the standard streams. Wine hands a windowed program the pipes it is
+// started with, so its buffered output arrives there at a normal exit. The
+// launcher is started through helpers/plain_start.cc, as a starter that
+// hands over standard handles alone would start it: started by node.exe
+// directly, its standard error would land on its standard output, in binary
+// mode (see there why).
+const assert = require('assert');
+const childProcess = require('child_process');
+const fs = require('fs');
+const os = require('os');
+const path = require('path');
+const { test, paths, sleep, waitFor } = require('./harness');
+
+const PROMPT = 'press any key to abort';
+
+// A folder of its own holding the launcher and, unless component is null,
+// the chosen build of the double as NiuNiuCapture.dll.
+function prepareFolder(component) {
+  const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'capture-'));
+  const exe = path.join(dir, 'velmora_capture.exe');
+  fs.copyFileSync(paths.capture, exe);
+  if (component) fs.copyFileSync(path.join(paths.helpers, `${component}.dll`), path.join(dir, 'NiuNiuCapture.dll'));
+  return { dir, exe, log: path.join(dir, 'calls.log') };
+}
+
+function environment(log, { result = 1, callback = 'thread', env = {} }) {
+  const base = Object.assign({}, process.env);
+  delete base.POSIXLY_CORRECT;
+  return Object.assign(base, {
+    CAPTURE_DOUBLE_LOG: log, CAPTURE_DOUBLE_RESULT: String(result), CAPTURE_DOUBLE_CALLBACK: callback,
+  }, env);
+}
+
+function readCalls(log) {
+  return fs.existsSync(log) ? fs.readFileSync(log, 'utf8').split('\n').filter((line) => line !== '') : [];
+}
+
+// Runs the launcher to its end. options: component (default the whole
+// double, null for none), result, callback (thread, sync, never), env.
+function runCapture(args, options = {}) {
+  const { exe, log } = prepareFolder(options.component === undefined ? 'capture_double' : options.component);
+  const run = childProcess.spawnSync(path.win32.join(paths.helpers, 'plain_start.exe'), [exe, ...args],
+    { encoding: 'latin1', timeout: 60000, env: environment(log, options) });
+  assert.strictEqual(run.error, undefined);
+  return { status: run.status, stdout: run.stdout, stderr: run.stderr, calls: readCalls(log), exe };
+}
+
+// The calls of a started capture, as the double logs them.
+function captureCalls(o, k) {
+  return [
+    `InitScreenCapture("${k}")`,
+    'InitCaptureParam(1, 2)',
+    'InitCaptureParam(2, 0)',
+    'InitCaptureParam(6, 1)',
+    'InitCaptureParam(8, "VelmoraIM")',
+    'InitCaptureParam(10, "")',
+    `StartScreenCapture("${o}", launcher callback, 0, 0, 0, 0, 0, 0, 0, 0)`,
+  ];
+}
+
+// Asserts a capture that started with o and k and ended normally with the
+// result 1.
+function assertCaptured(run, o, k) {
+  assert.deepStrictEqual(run.calls, captureCalls(o, k));
+  assert.strictEqual(run.status, 0);
+  assert.strictEqual(run.stdout, PROMPT);
+}
+
+// Machine, subsystem and imported DLL names of a PE32 file, and whether it
+// has delay-loaded imports.
+function readPeHeaders(file) {
+  const image = fs.readFileSync(file);
+  const pe = image.readUInt32LE(0x3c);
+  assert.strictEqual(image.toString('latin1', pe, pe + 4), 'PE\0\0');
+  const sectionCount = image.readUInt16LE(pe + 6);
+  const optionalHeader = pe + 24;
+  assert.strictEqual(image.readUInt16LE(optionalHeader), 0x10b, 'PE32 optional header');
+  const directory = (index) => optionalHeader + 96 + 8 * index;
+  const sections = optionalHeader + image.readUInt16LE(pe + 20);
+  const fileOffset = (rva) => {
+    for (let s = sections; s < sections + 40 * sectionCount; s += 40) {
+      const start = image.readUInt32LE(s + 12);
+      if (rva >= start && rva < start + image.readUInt32LE(s + 8)) return rva - start + image.readUInt32LE(s + 20);
+    }
+    throw new Error(`RVA ${rva} lies in no section`);
+  };
+  const imports = [];
+  for (let entry = fileOffset(image.readUInt32LE(directory(1))); image.readUInt32LE(entry + 12) !== 0; entry += 20) {
+    const name = fileOffset(image.readUInt32LE(entry + 12));
+    imports.push(image.toString('latin1', name, image.indexOf(0, name)));
+  }
+  return {
+    machine: image.readUInt16LE(pe + 4),
+    subsystem: image.readUInt16LE(optionalHeader + 68),
+    imports,
+    hasDelayImports: image.readUInt32LE(directory(13) + 4) !== 0,
+  };
+}
+
+test('a 32-bit windowed program that imports from no DLL beyond the system\'s', () => {
+  const headers = readPeHeaders(paths.capture);
+  assert.strictEqual(headers.machine, 0x14c);  // IMAGE_FILE_MACHINE_I386
+  assert.strictEqual(headers.subsystem, 2);  // IMAGE_SUBSYSTEM_WINDOWS_GUI: no console window
+  assert.deepStrictEqual(headers.imports.map((name) => name.toLowerCase()).sort(), ['kernel32.dll', 'msvcrt.dll']);
+  assert.strictEqual(headers.hasDelayImports, false);
+});
+
+test('callback results 1, 2, 0, -1 and others give exit codes 0, 3, 4, 4, 4', () => {
+  for (const [result, code] of [[1, 0], [2, 3], [0, 4], [-1, 4], [3, 4], [2147483647, 4]]) {
+    const run = runCapture([], { result });
+    assert.strictEqual(run.status, code, `result ${result}`);
+    assert.strictEqual(run.stdout, PROMPT, `result ${result}`);
+    assert.strictEqual(run.stderr, '', `result ${result}`);
+  }
+});
+
+test('a callback inside StartScreenCapture ends the process before the prompt', () => {
+  for (const [result, code] of [[1, 0], [2, 3], [-1, 4]]) {
+    const run = runCapture(['-o', 'out', '-k', 'key'], { result, callback: 'sync' });
+    assert.strictEqual(run.status, code, `result ${result}`);
+    assert.deepStrictEqual(run.calls, captureCalls('out', 'key'));
+    assert.strictEqual(run.stdout, '');
+  }
+});
+
+test('the calls, in order, with their arguments', () => {
+  assertCaptured(runCapture(['-o', 'C:\\shots\\a.png', '-k', 'key-1']), 'C:\\shots\\a.png', 'key-1');
+});
+
+test('no options: empty texts', () => {
+  assertCaptured(runCapture([]), '', '');
+});
+
+test('an option given twice: the last value counts', () => {
+  assertCaptured(runCapture(['-o', 'first', '-k', 'k1', '-ksecond-k', '-o', 'second']), 'second', 'second-k');
+});
+
+test('-l is accepted and never reaches the component', () => {
+  const run = runCapture(['-l', 'L-VALUE', '-o', 'out', '-lL-AGAIN']);
+  assertCaptured(run, 'out', '');
+  assert.ok(!run.calls.join('\n').includes('L-'));
+});
+
+test('values that just fit pass whole: -k of 63 bytes, -o and -l of 4095', () => {
+  const k = 'k'.repeat(62) + 'K';
+  const o = 'o'.repeat(4094) + 'O';
+  assertCaptured(runCapture(['-k', k, '-o', o, '-l', 'l'.repeat(4095)]), o, k);
+});
+
+test('a value longer than its buffer: one line on stderr, exit code 1, nothing called', () => {
+  const cases = [
+    [['-k', 'k'.repeat(64)], 'k', 63],
+    [['-o', 'o'.repeat(4096)], 'o', 4095],
+    [['-l', 'l'.repeat(4096)], 'l', 4095],
+    [['-o', 'out', `-k${'k'.repeat(100)}`], 'k', 63],
+  ];
+  for (const [args, option, limit] of cases) {
+    const run = runCapture(args);
+    assert.strictEqual(run.status, 1, `-${option}`);
+    assert.strictEqual(run.stderr, `${run.exe}: option value longer than ${limit} bytes -- ${option}\r\n`);
+    assert.strictEqual(run.stdout, '');
+    assert.deepStrictEqual(run.calls, []);
+  }
+});
+
+test('options and values written apart or joined; the C runtime\'s quoting rules', () => {
+  assertCaptured(runCapture(['-oC:\\a b\\c.png', '-k', 'say "hi"']), 'C:\\a b\\c.png', 'say "hi"');
+});
+
+test('arguments in the ANSI code page: the component gets the text the starter gave', () => {
+  // The double logs what it got converted from the ANSI code page; é is in
+  // the prefix's code page (1252 here).
+  assertCaptured(runCapture(['-o', 'café.png']), 'café.png', '');
+});
+
+test('non-options anywhere are ignored', () => {
+  assertCaptured(runCapture(['a', '-o', 'x', 'b', '-', '-k', 'y', 'c']), 'x', 'y');
+});
+
+test('"--" ends the options', () => {
+  assertCaptured(runCapture(['-o', 'x', '--', '-k', 'y']), 'x', '');
+});
+
+test('an unknown option and a missing argument are reported and the capture still starts', () => {
+  const run = runCapture(['-x', '-o', 'out', '-k']);
+  assertCaptured(run, 'out', '');
+  assert.strictEqual(run.stderr,
+    `${run.exe}: illegal option -- x\r\n${run.exe}: option requires an argument -- k\r\n`);
+});
+
+test('POSIXLY_CORRECT set: options after a non-option are not read', () => {
+  assertCaptured(runCapture(['file', '-o', 'x'], { env: { POSIXLY_CORRECT: '' } }), '', '');
+  assertCaptured(runCapture(['-o', 'x', 'file', '-k', 'y'], { env: { POSIXLY_CORRECT: '1' } }), 'x', '');
+});
+
+test('component missing: the full path tried, exit code 2, even with a faulty command line', () => {
+  for (const args of [[], ['-k', 'k'.repeat(64), '-x']]) {
+    const run = runCapture(args, { component: null });
+    assert.strictEqual(run.status, 2);
+    assert.strictEqual(run.stdout, `ERROR: LoadLibraryA ${path.join(path.dirname(run.exe), 'NiuNiuCapture.dll')} failed`);
+    assert.strictEqual(run.stderr, '');
+  }
+});
+
+test('component lacking an entry point: its name, exit code 2, nothing called', () => {
+  for (const entry of ['StartScreenCapture', 'InitScreenCapture', 'InitCaptureParam']) {
+    const run = runCapture(['-o', 'out'], { component: `capture_double_without_${entry}` });
+    assert.strictEqual(run.status, 2, entry);
+    assert.strictEqual(run.stdout, `ERROR: GetProcAddress ${entry} failed`);
+    assert.deepStrictEqual(run.calls, []);
+  }
+});
+
+test('a component that never calls back leaves the launcher waiting until it is ended', async () => {
+  const { exe, log } = prepareFolder('capture_double');
+  const child = childProcess.spawn(exe, ['-o', 'out'], { env: environment(log, { callback: 'never' }) });
+  let stdout = '';
+  child.stdout.on('data', (data) => { stdout += data; });
+  const exited = new Promise((resolve) => child.on('exit', resolve));
+  try {
+    assert.ok(await waitFor(() => readCalls(log).length === 7, 30000), 'capture started');
+    // Waiting is what is tested: the launcher must still be there a while later.
+    await sleep(2000);
+    assert.strictEqual(child.exitCode, null);
+  } finally {
+    child.kill();
+  }
+  await exited;
+  assert.deepStrictEqual(readCalls(log), captureCalls('out', ''));
+  // Ended from outside, it loses its buffered prompt.
+  assert.strictEqual(stdout, '');
+});
