@@ -24,6 +24,8 @@ static void InitModule(v8::Local<v8::Object> exports, v8::Local<v8::Value>, void
   SetMethod(exports, "getUserIdleTime", getUserIdleTime);
   SetMethod(exports, "getProcessesOfSameExeFile", getProcessesOfSameExeFile);
   SetMethod(exports, "findChromeWindow", findChromeWindow);
+  SetMethod(exports, "watch", watch);
+  SetMethod(exports, "unwatch", unwatch);
 }
 
 NODE_MODULE(velmora_node_sys, InitModule)

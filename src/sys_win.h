@@ -10,5 +10,11 @@ extern v8::Persistent<v8::Value, v8::CopyablePersistentTraits<v8::Value>> s_call
 void getUserIdleTime(const v8::FunctionCallbackInfo<v8::Value>& args);
 void getProcessesOfSameExeFile(const v8::FunctionCallbackInfo<v8::Value>& args);
 void findChromeWindow(const v8::FunctionCallbackInfo<v8::Value>& args);
+void watch(const v8::FunctionCallbackInfo<v8::Value>& args);
+void unwatch(const v8::FunctionCallbackInfo<v8::Value>& args);
+
+// The event sink: queues (type, state) for the watch callback. Any thread;
+// dropped while nothing is watched.
+void postEvent(const char* type, const char* state);
 
 #endif
