@@ -4,7 +4,7 @@ const assert = require('assert');
 const { test, paths } = require('./harness');
 const addon = require(paths.addon);
 
-const bound = ['getUserIdleTime', 'getProcessesOfSameExeFile', 'findChromeWindow'];
+const bound = ['getUserIdleTime', 'getProcessesOfSameExeFile', 'findChromeWindow', 'watch', 'unwatch'];
 
 test('exports holds the bound functions in binding order, each named as bound', () => {
   assert.deepStrictEqual(Object.keys(addon), bound);
