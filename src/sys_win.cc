@@ -327,8 +327,8 @@ static void PostToSink(const char* type, const char* state) {
   if (sink != NULL) sink(type, state);
 }
 
-// Any process can send this message with a record of its own making, so the
-// value is read only where the record says that it holds one.
+// The record's data length is all that bounds it: the 32-bit value is read
+// only from a record that says it holds one.
 static void MapPowerSetting(const POWERBROADCAST_SETTING* record, const char** type,
                             const char** state) {
   *type = "???";
@@ -392,6 +392,8 @@ static DWORD WINAPI EventWindowThread(LPVOID) {
     OutputDebugStringA("RegisterClass velmora_node_sys_wc failed");
     return static_cast<DWORD>(-1);
   }
+  // A top-level window that is never shown: a message-only window would be
+  // simpler, but broadcasts such as the power notifications never reach one.
   HWND window = CreateWindowExA(0, "velmora_node_sys_wc", "velmora_node_sys_window",
                                 WS_OVERLAPPEDWINDOW, 0, 0, 640, 480, NULL, NULL, module, NULL);
   if (window == NULL) {
