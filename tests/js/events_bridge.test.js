@@ -144,30 +144,38 @@ test('an allocation that fails drops its one event: the record, or the growth of
 });
 
 // Private memory is taken without V8's own heap, whose size V8 changes by
-// megabytes at its own discretion (seen without any posting at all); the
-// bytes that the bridge itself has allocated must come back exactly.
+// megabytes at its own discretion, and as the least of a few samples, as
+// other parts of node.exe and wine come and go by a few megabytes even with
+// nothing posted (a leak shows in every sample). The bytes that the bridge
+// itself has allocated must come back exactly.
 test('1,000 watch/unwatch cycles under two posting threads: no leak', async () => {
   const cycles = async (count) => {
-    poster.startPosters(2 ** 31 - 1);
     for (let i = 0; i < count; i++) {
       watchRecording();
       await sleep(1);
       poster.unwatch();
     }
-    poster.stopPosters();
-    await sleep(100);
-    gc();
-    return {
-      privateBytes: poster.privateBytes() - process.memoryUsage().heapTotal,
-      heapBytes: poster.heapBytesInUse(),
-    };
+    let privateBytes = Infinity;
+    for (let sample = 0; sample < 5; sample++) {
+      await sleep(100);
+      gc();
+      privateBytes = Math.min(privateBytes, poster.privateBytes() - process.memoryUsage().heapTotal);
+    }
+    return { privateBytes, heapBytes: poster.heapBytesInUse() };
   };
-  // node's own memory grows over its first thousand or so turns of the loop.
-  const before = await cycles(1000);
-  const after = await cycles(1000);
-  assert.strictEqual(after.heapBytes, before.heapBytes);
-  assert.ok(after.privateBytes - before.privateBytes < 1 << 20,
-            `private memory grew by ${after.privateBytes - before.privateBytes} bytes`);
+  // Unwatched, the posters allocate nothing, so they post on while memory is
+  // measured. node's own memory grows over its first thousand or so turns of
+  // the loop.
+  poster.startPosters(2 ** 31 - 1);
+  try {
+    const before = await cycles(1000);
+    const after = await cycles(1000);
+    assert.strictEqual(after.heapBytes, before.heapBytes);
+    assert.ok(after.privateBytes - before.privateBytes < 1 << 20,
+              `private memory grew by ${after.privateBytes - before.privateBytes} bytes`);
+  } finally {
+    poster.stopPosters();
+  }
 });
 
 test('a script that only calls watch ends once its first event is delivered', () => {
