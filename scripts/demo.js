@@ -15,6 +15,10 @@ for (const name of ['Shift', 'Ctrl', 'Caps']) {
   console.log(`getKeyState(${JSON.stringify(name)}) = ${addon.getKeyState(name)}`);
 }
 
+// System events for three seconds; under wine at least ("network", "on").
+console.log(`watch() = ${addon.watch((type, state) => console.log(`event ("${type}", "${state}")`))}`);
+setTimeout(() => console.log(`unwatch() = ${addon.unwatch()}`), 3000);
+
 // velmora_capture.exe from dist/, beside the tests' stand-in for NiuNiuCapture.dll.
 const childProcess = require('child_process');
 const fs = require('fs');

@@ -10,7 +10,8 @@ dir=$(cd "$2" && pwd)/wine
 mkdir -p "$dir"
 export WINEPREFIX="$dir/prefix" WINEDEBUG=-all
 # No Mono or Gecko prompts; a crash ends its process instead of hanging in winedbg.
-export WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d"
+# A SensApi.dll beside a test copy of the addon stands in for the system's.
+export WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d;sensapi=n,b"
 
 start() {
   stop

@@ -28,6 +28,8 @@ static void InitModule(v8::Local<v8::Object> exports, v8::Local<v8::Value>, void
   SetMethod(exports, "getKeyState", getKeyState);
   SetMethod(exports, "simulateKeys", simulateKeys);
   SetMethod(exports, "setBadge", setBadge);
+  SetMethod(exports, "watch", watch);
+  SetMethod(exports, "unwatch", unwatch);
 }
 
 NODE_MODULE(velmora_node_sys, InitModule)

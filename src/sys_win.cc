@@ -3,13 +3,17 @@
 // Every script function converts its own arguments, throws nothing of its own
 // and reports failure in its result. Sections, in order: system libraries,
 // idle time, processes, the client's render window, script arguments, known
-// folders and the keyboard.
+// folders, the keyboard, the event bridge and the event sources.
 #include "sys_win.h"
+#include "async.h"
 #include "check.h"
 
 #include <windows.h>
+#include <sensapi.h>
 #include <shlobj.h>
 #include <tlhelp32.h>
+#include <wtsapi32.h>
+#include <atomic>
 #include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
@@ -23,6 +27,46 @@ static HMODULE s_shell32Module;
 static HRESULT(WINAPI* s_SHGetKnownFolderPath)(REFKNOWNFOLDERID, DWORD, HANDLE, PWSTR*);
 // SHGetFolderPathW, which serves the names when SHGetKnownFolderPath is missing.
 static HRESULT(WINAPI* s_SHGetFolderPathW)(HWND, int, HANDLE, DWORD, LPWSTR);
+
+// The event sink's type, and those of the notification entry points below.
+typedef void (*EventSink)(const char* type, const char* state);
+typedef HPOWERNOTIFY(WINAPI* RegisterPowerSettingNotificationFunction)(HANDLE, LPCGUID, DWORD);
+typedef BOOL(WINAPI* UnregisterPowerSettingNotificationFunction)(HPOWERNOTIFY);
+typedef BOOL(WINAPI* WTSRegisterSessionNotificationFunction)(HWND, DWORD);
+typedef BOOL(WINAPI* WTSUnRegisterSessionNotificationFunction)(HWND);
+
+// Guards s_asyncQueue: a post holds it shared from its look at the pointer to
+// its wake-up of the loop, unwatch holds it exclusively while it detaches the
+// queue, so a queue is never closed under a posting thread.
+static SRWLOCK s_asyncQueueLock = SRWLOCK_INIT;
+// The queue of the active watch, or null while nothing is watched.
+static AsyncQueue* s_asyncQueue;
+// The async_hooks resource in whose name the active watch's callback runs.
+static v8::Persistent<v8::Object> s_asyncResource;
+// Its async_hooks identity, from its creation with the queue.
+static node::async_context s_asyncContext;
+// Where the event sources post: postEvent once they start, null again after
+// the hidden window has received WM_CLOSE.
+static std::atomic<EventSink> s_eventSink;
+// Nonzero once the event sources run; the network poller runs while it is.
+static std::atomic<int32_t> s_sourcesStarted;
+// The last result of IsNetworkAlive, written by the poller once it runs; 0 at
+// start, so that the first poll of a connected machine posts ("network", "on").
+static BOOL s_lastNetworkState;
+// User32.dll, loaded from the system folder on the first start, never freed.
+static HMODULE s_user32Module;
+// Wtsapi32.dll, likewise.
+static HMODULE s_wtsapi32Module;
+// The four notification entry points, resolved at each start; the window
+// thread runs only if all four exist.
+static RegisterPowerSettingNotificationFunction s_RegisterPowerSettingNotification;
+static UnregisterPowerSettingNotificationFunction s_UnregisterPowerSettingNotification;
+static WTSRegisterSessionNotificationFunction s_WTSRegisterSessionNotification;
+static WTSUnRegisterSessionNotificationFunction s_WTSUnRegisterSessionNotification;
+// The hidden window, set by the window thread once it exists, cleared at WM_CLOSE.
+static HWND s_eventWindow;
+// The window's power-setting registrations, one per row of s_powerSettingEvents.
+static HPOWERNOTIFY s_powerNotifications[5];
 
 // ---------------------------------------------------------------------------
 // System libraries
@@ -514,4 +558,245 @@ void simulateKeys(const v8::FunctionCallbackInfo<v8::Value>& args) {
 // dropped.
 void setBadge(const v8::FunctionCallbackInfo<v8::Value>& args) {
   TextArgument(args, 0);
+}
+
+// ---------------------------------------------------------------------------
+// Event bridge: watch and unwatch on the script thread, and the sink through
+// which the event sources reach the script's callback from their own threads.
+
+static int StartEventSources();
+
+void postEvent(const char* type, const char* state) {
+  AcquireSRWLockShared(&s_asyncQueueLock);
+  if (s_asyncQueue != NULL) AsyncQueuePost(s_asyncQueue, type, state);
+  ReleaseSRWLockShared(&s_asyncQueueLock);
+}
+
+// Calls the callback as node calls its own: inside a callback scope, so that
+// the ticks and promise reactions it schedules run as soon as it returns, and
+// an exception it throws is reported as uncaught (process 'uncaughtException')
+// instead of being lost; the next event of the batch is delivered as usual.
+// A value that is not a function is kept but never called.
+static void DeliverEvent(void*, SysEvent* event) {
+  v8::Isolate* isolate = v8::Isolate::GetCurrent();
+  v8::HandleScope scope(isolate);
+  v8::Local<v8::Value> callback = v8::Local<v8::Value>::New(isolate, s_callback);
+  if (callback.IsEmpty() || !callback->IsFunction()) return;
+  v8::Local<v8::Value> argv[2] = {
+      v8::String::NewFromUtf8(isolate, event->type, v8::String::kNormalString, -1),
+      v8::String::NewFromUtf8(isolate, event->state, v8::String::kNormalString, -1)};
+  if (argv[0].IsEmpty() || argv[1].IsEmpty()) return;
+  v8::Local<v8::Object> resource = v8::Local<v8::Object>::New(isolate, s_asyncResource);
+  node::CallbackScope callbackScope(isolate, resource, s_asyncContext);
+  (void)callback.As<v8::Function>()->Call(isolate->GetCurrentContext(), v8::Null(isolate), 2, argv);
+}
+
+static int StartWatching(v8::Isolate* isolate) {
+  AsyncQueue* queue = AsyncQueueNew(uv_default_loop(), DeliverEvent, NULL);
+  CHECK(queue != NULL);
+  v8::Local<v8::Object> resource = v8::Object::New(isolate);
+  s_asyncResource.Reset(isolate, resource);
+  s_asyncContext = node::EmitAsyncInit(isolate, resource, "velmora_node_sys:watch");
+  AcquireSRWLockExclusive(&s_asyncQueueLock);
+  s_asyncQueue = queue;
+  ReleaseSRWLockExclusive(&s_asyncQueueLock);
+  if (s_sourcesStarted != 0) return 0;
+  return StartEventSources();
+}
+
+void watch(const v8::FunctionCallbackInfo<v8::Value>& args) {
+  v8::Isolate* isolate = v8::Isolate::GetCurrent();
+  s_callback.Reset(isolate, args[0]);
+  int32_t status = s_asyncQueue == NULL ? StartWatching(isolate) : 1;
+  args.GetReturnValue().Set(v8::Number::New(isolate, status));
+}
+
+// Events still pending are freed without reaching any callback, also those of
+// a batch whose callback calls unwatch.
+void unwatch(const v8::FunctionCallbackInfo<v8::Value>& args) {
+  v8::Isolate* isolate = v8::Isolate::GetCurrent();
+  s_callback.Reset();
+  AcquireSRWLockExclusive(&s_asyncQueueLock);
+  AsyncQueue* queue = s_asyncQueue;
+  s_asyncQueue = NULL;
+  ReleaseSRWLockExclusive(&s_asyncQueueLock);
+  if (queue != NULL) {
+    AsyncQueueClose(queue);
+    node::EmitAsyncDestroy(isolate, s_asyncContext);
+    s_asyncResource.Reset();
+  }
+  args.GetReturnValue().Set(queue != NULL);
+}
+
+// ---------------------------------------------------------------------------
+// Event sources: a window thread that turns the system's power-setting and
+// session notifications into events, and a poller of network connectivity.
+// Started by the first watch, they run until the process ends.
+
+struct PowerSettingEvent {
+  GUID setting;
+  const char* type;
+  const char* states[3];  // by the setting's value; null for a value without a name
+};
+
+// In registration and comparison order.
+static const PowerSettingEvent s_powerSettingEvents[] = {
+    {{0xBA3E0F4D, 0xB817, 0x4094, {0xA2, 0xD1, 0xD5, 0x63, 0x79, 0xE6, 0xA0, 0xF3}},
+     "lidswitch", {"close", "open", NULL}},
+    {{0x6FE69556, 0x704A, 0x47A0, {0x8F, 0x24, 0xC2, 0x8D, 0x93, 0x6F, 0xDA, 0x47}},
+     "display", {"off", "on", "dimmed"}},
+    {{0x02731015, 0x4510, 0x4526, {0x99, 0xE6, 0xE5, 0xA1, 0x7E, 0xBD, 0x1A, 0xEA}},
+     "power", {"off", "on", NULL}},
+    {{0x3C0F4548, 0xC03F, 0x4C4D, {0xB9, 0xF2, 0x23, 0x7E, 0xDE, 0x68, 0x63, 0x76}},
+     "user", {"present", NULL, "inactive"}},
+    {{0x98A7F580, 0x01F7, 0x48AA, {0x9C, 0x0F, 0x44, 0x35, 0x2C, 0x29, 0xE5, 0xC0}},
+     "away", {"exit", "enter", NULL}},
+};
+static_assert(ARRAYSIZE(s_powerSettingEvents) == ARRAYSIZE(s_powerNotifications),
+              "one registration per power setting");
+
+static void PostToSink(const char* type, const char* state) {
+  EventSink sink = s_eventSink;
+  if (sink != NULL) sink(type, state);
+}
+
+// The record's data length is all that bounds it: the 32-bit value is read
+// only from a record that says it holds one.
+static void MapPowerSetting(const POWERBROADCAST_SETTING* record, const char** type,
+                            const char** state) {
+  *type = "???";
+  *state = "???";
+  for (const PowerSettingEvent& row : s_powerSettingEvents) {
+    if (memcmp(&record->PowerSetting, &row.setting, sizeof(GUID)) != 0) continue;
+    *type = row.type;
+    DWORD value;
+    if (record->DataLength < sizeof(value)) return;
+    memcpy(&value, record->Data, sizeof(value));
+    if (value < ARRAYSIZE(row.states) && row.states[value] != NULL) *state = row.states[value];
+    return;
+  }
+}
+
+// WM_CLOSE ends the notifications and clears the sink, after which no event
+// of any kind is posted again in this process. It does not reach
+// DefWindowProcA, so the window lives until the thread ends.
+static LRESULT CALLBACK EventWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  const char* type = NULL;
+  const char* state = NULL;
+  switch (message) {
+    case WM_CLOSE:
+      for (HPOWERNOTIFY& notification : s_powerNotifications) {
+        if (notification == NULL) continue;
+        s_UnregisterPowerSettingNotification(notification);
+        notification = NULL;
+      }
+      if (s_eventWindow != NULL) {
+        s_WTSUnRegisterSessionNotification(s_eventWindow);
+        s_eventWindow = NULL;
+      }
+      s_eventSink = NULL;
+      PostQuitMessage(0);
+      return 0;
+    case WM_POWERBROADCAST:
+      if (wParam == PBT_POWERSETTINGCHANGE) {
+        MapPowerSetting(reinterpret_cast<const POWERBROADCAST_SETTING*>(lParam), &type, &state);
+      }
+      break;
+    case WM_WTSSESSION_CHANGE:
+      type = "session";
+      state = wParam == WTS_SESSION_LOCK ? "lock" : wParam == WTS_SESSION_UNLOCK ? "unlock" : "???";
+      break;
+    default:
+      return DefWindowProcA(window, message, wParam, lParam);
+  }
+  if (type != NULL && state != NULL) PostToSink(type, state);
+  return 0;
+}
+
+static DWORD WINAPI EventWindowThread(LPVOID) {
+  HINSTANCE module = GetModuleHandleA(NULL);
+  WNDCLASSA windowClass;
+  memset(&windowClass, 0, sizeof(windowClass));
+  windowClass.lpfnWndProc = EventWindowProc;
+  windowClass.hInstance = module;
+  windowClass.hbrBackground = reinterpret_cast<HBRUSH>(1);
+  windowClass.lpszClassName = "velmora_node_sys_wc";
+  if (RegisterClassA(&windowClass) == 0) {
+    OutputDebugStringA("RegisterClass velmora_node_sys_wc failed");
+    return static_cast<DWORD>(-1);
+  }
+  // A top-level window that is never shown: a message-only window would be
+  // simpler, but broadcasts such as the power notifications never reach one.
+  HWND window = CreateWindowExA(0, "velmora_node_sys_wc", "velmora_node_sys_window",
+                                WS_OVERLAPPEDWINDOW, 0, 0, 640, 480, NULL, NULL, module, NULL);
+  if (window == NULL) {
+    OutputDebugStringA("CreateWindow velmora_node_sys_window failed");
+    return static_cast<DWORD>(-2);
+  }
+  s_eventWindow = window;
+
+  bool allRegistered = true;
+  for (size_t i = 0; i < ARRAYSIZE(s_powerSettingEvents); ++i) {
+    s_powerNotifications[i] = s_RegisterPowerSettingNotification(
+        window, &s_powerSettingEvents[i].setting, DEVICE_NOTIFY_WINDOW_HANDLE);
+    if (s_powerNotifications[i] == NULL) allRegistered = false;
+  }
+  if (!allRegistered) OutputDebugStringA("RegisterPowerSettingNotification failed");
+  if (!s_WTSRegisterSessionNotification(window, NOTIFY_FOR_THIS_SESSION)) {
+    OutputDebugStringA("WTSRegisterSessionNotification failed");
+  }
+
+  MSG message;
+  while (GetMessageA(&message, NULL, 0, 0) > 0) DispatchMessageA(&message);
+  return 0;
+}
+
+static DWORD WINAPI NetworkPollerThread(LPVOID) {
+  while (s_sourcesStarted != 0) {
+    DWORD flags;
+    BOOL alive = IsNetworkAlive(&flags);
+    if (alive != s_lastNetworkState) {
+      PostToSink("network", alive ? "on" : "off");
+      s_lastNetworkState = alive;
+    }
+    Sleep(800);
+  }
+  return 0;
+}
+
+// Returns 0, or -3 when a thread cannot be created. Without the four
+// notification entry points only the network poller runs.
+static int StartEventSources() {
+  if (s_user32Module == NULL) s_user32Module = LoadSystemLibrary("User32.dll");
+  CHECK(s_user32Module != NULL);
+  if (s_wtsapi32Module == NULL) s_wtsapi32Module = LoadSystemLibrary("Wtsapi32.dll");
+  CHECK(s_wtsapi32Module != NULL);
+  s_eventSink = postEvent;
+
+  s_RegisterPowerSettingNotification = reinterpret_cast<RegisterPowerSettingNotificationFunction>(
+      GetProcAddress(s_user32Module, "RegisterPowerSettingNotification"));
+  s_UnregisterPowerSettingNotification =
+      reinterpret_cast<UnregisterPowerSettingNotificationFunction>(
+          GetProcAddress(s_user32Module, "UnregisterPowerSettingNotification"));
+  s_WTSRegisterSessionNotification = reinterpret_cast<WTSRegisterSessionNotificationFunction>(
+      GetProcAddress(s_wtsapi32Module, "WTSRegisterSessionNotification"));
+  s_WTSUnRegisterSessionNotification = reinterpret_cast<WTSUnRegisterSessionNotificationFunction>(
+      GetProcAddress(s_wtsapi32Module, "WTSUnRegisterSessionNotification"));
+  if (s_RegisterPowerSettingNotification != NULL && s_UnregisterPowerSettingNotification != NULL &&
+      s_WTSRegisterSessionNotification != NULL && s_WTSUnRegisterSessionNotification != NULL) {
+    HANDLE thread = CreateThread(NULL, 0, EventWindowThread, NULL, 0, NULL);
+    if (thread == NULL) return -3;
+    CloseHandle(thread);
+  }
+
+  // The flag is set first: the poller tests it before its first poll.
+  s_lastNetworkState = 0;
+  s_sourcesStarted = 1;
+  HANDLE thread = CreateThread(NULL, 0, NetworkPollerThread, NULL, 0, NULL);
+  if (thread == NULL) {
+    s_sourcesStarted = 0;
+    return -3;
+  }
+  CloseHandle(thread);
+  return 0;
 }

@@ -14,5 +14,11 @@ void findChromeWindow(const v8::FunctionCallbackInfo<v8::Value>& args);
 void getKeyState(const v8::FunctionCallbackInfo<v8::Value>& args);
 void simulateKeys(const v8::FunctionCallbackInfo<v8::Value>& args);
 void setBadge(const v8::FunctionCallbackInfo<v8::Value>& args);
+void watch(const v8::FunctionCallbackInfo<v8::Value>& args);
+void unwatch(const v8::FunctionCallbackInfo<v8::Value>& args);
+
+// The event sink: queues (type, state) for the watch callback. Any thread;
+// dropped while nothing is watched.
+void postEvent(const char* type, const char* state);
 
 #endif

@@ -5,10 +5,10 @@ const { test, paths } = require('./harness');
 const addon = require(paths.addon);
 
 const bound = ['getUserIdleTime', 'getKnownDirectory', 'getProcessesOfSameExeFile',
-  'findChromeWindow', 'getKeyState', 'simulateKeys', 'setBadge'];
+  'findChromeWindow', 'getKeyState', 'simulateKeys', 'setBadge', 'watch', 'unwatch'];
 
 // The functions that read a text argument first.
-const textFunctions = ['getKnownDirectory', 'getKeyState', 'simulateKeys', 'setBadge'];
+const textFunctions = ['getKnownDirectory', 'getKeyState', 'simulateKeys', 'setBadge', 'watch', 'unwatch'];
 
 test('exports holds the bound functions in binding order, each named as bound', () => {
   assert.deepStrictEqual(Object.keys(addon), bound);

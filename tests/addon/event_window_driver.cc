@@ -1,0 +1,88 @@
+// event_window_driver: sends the hidden event window of an addon loaded in the
+// same process the messages that the system would send it.
+//
+//   countEventWindows()                     top-level windows of this process of the class
+//   send(message, wParam)                   SendMessage with lParam 0; its result
+//   sendPowerSetting(guid, value, length)   WM_POWERBROADCAST, PBT_POWERSETTINGCHANGE, with
+//                                           a POWERBROADCAST_SETTING whose DataLength is
+//                                           length and whose data starts with value
+//
+// A call that finds no window throws.
+#include <node.h>
+#include <windows.h>
+#include <rpc.h>
+#include <stdlib.h>
+#include <string.h>
+
+struct WindowSearch {
+  DWORD pid;
+  HWND found;
+  int count;
+};
+
+static BOOL CALLBACK CountEventWindow(HWND window, LPARAM searchParam) {
+  WindowSearch* search = reinterpret_cast<WindowSearch*>(searchParam);
+  DWORD pid = 0;
+  GetWindowThreadProcessId(window, &pid);
+  char className[64];
+  if (pid == search->pid && GetClassNameA(window, className, sizeof(className)) > 0 &&
+      strcmp(className, "velmora_node_sys_wc") == 0) {
+    search->found = window;
+    ++search->count;
+  }
+  return TRUE;
+}
+
+static WindowSearch FindEventWindows() {
+  WindowSearch search = {GetCurrentProcessId(), NULL, 0};
+  EnumWindows(CountEventWindow, reinterpret_cast<LPARAM>(&search));
+  return search;
+}
+
+static bool SendToEventWindow(const v8::FunctionCallbackInfo<v8::Value>& args, UINT message,
+                              WPARAM wParam, LPARAM lParam) {
+  v8::Isolate* isolate = args.GetIsolate();
+  HWND window = FindEventWindows().found;
+  if (window == NULL) {
+    isolate->ThrowException(v8::Exception::Error(
+        v8::String::NewFromUtf8(isolate, "no velmora_node_sys_wc window in this process")));
+    return false;
+  }
+  LRESULT result = SendMessageA(window, message, wParam, lParam);
+  args.GetReturnValue().Set(v8::Number::New(isolate, static_cast<double>(result)));
+  return true;
+}
+
+static void countEventWindows(const v8::FunctionCallbackInfo<v8::Value>& args) {
+  args.GetReturnValue().Set(v8::Number::New(args.GetIsolate(), FindEventWindows().count));
+}
+
+static void send(const v8::FunctionCallbackInfo<v8::Value>& args) {
+  SendToEventWindow(args, static_cast<UINT>(args[0]->NumberValue()),
+                    static_cast<WPARAM>(args[1]->NumberValue()), 0);
+}
+
+static void sendPowerSetting(const v8::FunctionCallbackInfo<v8::Value>& args) {
+  v8::String::Utf8Value guidText(args[0]);
+  POWERBROADCAST_SETTING* record =
+      static_cast<POWERBROADCAST_SETTING*>(calloc(1, sizeof(POWERBROADCAST_SETTING) + 4));
+  if (UuidFromStringA(reinterpret_cast<RPC_CSTR>(*guidText), &record->PowerSetting) != RPC_S_OK) {
+    args.GetIsolate()->ThrowException(v8::Exception::Error(
+        v8::String::NewFromUtf8(args.GetIsolate(), "not a GUID")));
+  } else {
+    DWORD value = static_cast<DWORD>(args[1]->NumberValue());
+    memcpy(record->Data, &value, sizeof(value));
+    record->DataLength = static_cast<DWORD>(args[2]->NumberValue());
+    SendToEventWindow(args, WM_POWERBROADCAST, PBT_POWERSETTINGCHANGE,
+                      reinterpret_cast<LPARAM>(record));
+  }
+  free(record);
+}
+
+static void Init(v8::Local<v8::Object> exports) {
+  NODE_SET_METHOD(exports, "countEventWindows", countEventWindows);
+  NODE_SET_METHOD(exports, "send", send);
+  NODE_SET_METHOD(exports, "sendPowerSetting", sendPowerSetting);
+}
+
+NODE_MODULE(event_window_driver, Init)

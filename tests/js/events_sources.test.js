@@ -1,0 +1,125 @@
+'use strict';
+// The event sources of a test copy of the addon: every notification that its
+// hidden window maps, sent as the system would send it, and the network
+// poller, driven by a SensApi.dll double beside the copy that reports what
+// VELMORA_NETWORK_ALIVE says. Wine itself sends no power or session
+// notification and cannot take its network down.
+const assert = require('assert');
+const fs = require('fs');
+const os = require('os');
+const path = require('path');
+const { test, paths, sleep, waitFor } = require('./harness');
+
+const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'events-sources-'));
+for (const file of [paths.addon, path.win32.join(paths.testAddons, 'SensApi.dll')]) {
+  fs.copyFileSync(file, path.join(dir, path.win32.basename(file)));
+}
+const addon = require(path.join(dir, 'velmora_node_sys.node'));
+const driver = require(path.win32.join(paths.testAddons, 'event_window_driver.node'));
+
+const WM_CLOSE = 0x0010;
+const WM_POWERBROADCAST = 0x0218;
+const WM_WTSSESSION_CHANGE = 0x02b1;
+const PBT_APMSUSPEND = 0x0004;
+const PBT_APMRESUMEAUTOMATIC = 0x0012;
+
+const LIDSWITCH = 'BA3E0F4D-B817-4094-A2D1-D56379E6A0F3';
+const DISPLAY = '6FE69556-704A-47A0-8F24-C28D936FDA47';
+const MONITOR_POWER = '02731015-4510-4526-99E6-E5A17EBD1AEA';
+const USER_PRESENCE = '3C0F4548-C03F-4C4D-B9F2-237EDE686376';
+const AWAY_MODE = '98A7F580-01F7-48AA-9C0F-44352C29E5C0';
+
+let events = [];
+
+// Sends, then expects exactly the given events, in order.
+async function expectEvents(send, expected) {
+  events = [];
+  send();
+  await waitFor(() => events.length >= expected.length, 5000);
+  await sleep(100);
+  assert.deepStrictEqual(events, expected);
+}
+
+test('the first poll of a connected machine posts ("network", "on")', async () => {
+  assert.strictEqual(addon.watch((type, state) => events.push([type, state])), 0);
+  assert.ok(await waitFor(() => events.length > 0 && driver.countEventWindows() === 1, 5000));
+  assert.deepStrictEqual(events, [['network', 'on']]);
+});
+
+test('power settings: every value of every row, values without a name, and short records', async () => {
+  // The states of the values 0, 1, 2, 3 and 0xffffffff.
+  const values = [0, 1, 2, 3, 0xffffffff];
+  const rows = [
+    [LIDSWITCH, 'lidswitch', ['close', 'open', '???', '???', '???']],
+    [DISPLAY, 'display', ['off', 'on', 'dimmed', '???', '???']],
+    [MONITOR_POWER, 'power', ['off', 'on', '???', '???', '???']],
+    [USER_PRESENCE, 'user', ['present', '???', 'inactive', '???', '???']],
+    [AWAY_MODE, 'away', ['exit', 'enter', '???', '???', '???']],
+  ];
+  for (const [guid, type, states] of rows) {
+    await expectEvents(() => values.forEach((value) => assert.strictEqual(driver.sendPowerSetting(guid, value, 4), 0)),
+                       states.map((state) => [type, state]));
+    // A record whose data cannot hold the 32-bit value names no state.
+    await expectEvents(() => driver.sendPowerSetting(guid, 1, 3), [[type, '???']]);
+  }
+  await expectEvents(() => driver.sendPowerSetting('00000000-0000-0000-0000-000000000001', 1, 4),
+                     [['???', '???']]);
+  // The GUID's halves are compared whole: a near miss is unknown.
+  await expectEvents(() => driver.sendPowerSetting('BA3E0F4D-B817-4094-A2D1-D56379E6A0F4', 1, 4),
+                     [['???', '???']]);
+});
+
+test('session changes: lock, unlock and any other code', async () => {
+  await expectEvents(() => [7, 8, 1, 0, 9].forEach((code) => assert.strictEqual(driver.send(WM_WTSSESSION_CHANGE, code), 0)),
+                     [['session', 'lock'], ['session', 'unlock'], ['session', '???'], ['session', '???'], ['session', '???']]);
+});
+
+test('power broadcasts that are not setting changes post nothing', async () => {
+  await expectEvents(() => {
+    assert.strictEqual(driver.send(WM_POWERBROADCAST, PBT_APMSUSPEND), 0);
+    assert.strictEqual(driver.send(WM_POWERBROADCAST, PBT_APMRESUMEAUTOMATIC), 0);
+    driver.send(WM_WTSSESSION_CHANGE, 7);
+  }, [['session', 'lock']]);
+});
+
+test('network down, then up: one "off" and one "on", each within about a second', async () => {
+  events = [];
+  process.env.VELMORA_NETWORK_ALIVE = '0';
+  const down = Date.now();
+  assert.ok(await waitFor(() => events.length > 0, 5000), 'off arrived');
+  assert.ok(Date.now() - down < 1500, `off after ${Date.now() - down} ms`);
+  process.env.VELMORA_NETWORK_ALIVE = '1';
+  const up = Date.now();
+  assert.ok(await waitFor(() => events.length > 1, 5000), 'on arrived');
+  assert.ok(Date.now() - up < 1500, `on after ${Date.now() - up} ms`);
+  await sleep(2000);
+  assert.deepStrictEqual(events, [['network', 'off'], ['network', 'on']]);
+});
+
+test('a second copy of the addon cannot register the window class and runs on network events alone', async () => {
+  const second = path.join(dir, 'second');
+  fs.mkdirSync(second);
+  fs.copyFileSync(paths.addon, path.join(second, 'velmora_node_sys.node'));
+  const copy = require(path.join(second, 'velmora_node_sys.node'));
+  const copyEvents = [];
+  assert.strictEqual(copy.watch((type, state) => copyEvents.push([type, state])), 0);
+  assert.ok(await waitFor(() => copyEvents.length > 0, 5000), 'an event');
+  assert.deepStrictEqual(copyEvents, [['network', 'on']]);
+  assert.strictEqual(driver.countEventWindows(), 1);
+  assert.strictEqual(copy.unwatch(), true);
+});
+
+test('WM_CLOSE ends the notifications: no event of any kind afterwards, network included', async () => {
+  events = [];
+  assert.strictEqual(driver.send(WM_CLOSE, 0), 0);
+  // The window thread ends; the system then destroys its window.
+  assert.ok(await waitFor(() => driver.countEventWindows() === 0, 5000), 'window gone');
+  process.env.VELMORA_NETWORK_ALIVE = '0';
+  await sleep(2000);
+  assert.strictEqual(addon.unwatch(), true);
+  assert.strictEqual(addon.watch((type, state) => events.push([type, state])), 0);
+  process.env.VELMORA_NETWORK_ALIVE = '1';
+  await sleep(2000);
+  assert.deepStrictEqual(events, []);
+  assert.strictEqual(addon.unwatch(), true);
+});
