@@ -5,6 +5,14 @@
 // handle, disposal registered with atexit) runs before the registration.
 v8::Persistent<v8::Value, v8::CopyablePersistentTraits<v8::Value>> s_callback;
 
+// node runs its at-exit hooks before it disposes of the isolate, whereas the
+// C runtime destroys s_callback only when the library is unloaded, after that:
+// disposing a global handle then would write to freed memory. Releasing the
+// callback here leaves the destructor nothing to do.
+static void ReleaseCallbackAtExit(void*) {
+  s_callback.Reset();
+}
+
 static void SetMethod(v8::Local<v8::Object> target, const char* name,
                       v8::FunctionCallback callback) {
   v8::Isolate* isolate = v8::Isolate::GetCurrent();
@@ -21,6 +29,7 @@ static void SetMethod(v8::Local<v8::Object> target, const char* name,
 }
 
 static void InitModule(v8::Local<v8::Object> exports, v8::Local<v8::Value>, void*) {
+  node::AtExit(ReleaseCallbackAtExit);
   SetMethod(exports, "getUserIdleTime", getUserIdleTime);
   SetMethod(exports, "getKnownDirectory", getKnownDirectory);
   SetMethod(exports, "getProcessesOfSameExeFile", getProcessesOfSameExeFile);
