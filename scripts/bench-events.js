@@ -1,12 +1,13 @@
 'use strict';
-// Runs inside node.exe (see bench-events.sh). A burst from two posting threads
-// through the event bridge of event_poster, a test build of the addon, then
-// the floor: as many calls of an empty function from native code.
+// Run by "scripts/bench.sh events [EVENTS_PER_THREAD]" (50,000 by default):
+// a burst from two posting threads through the event bridge of event_poster,
+// a test build of the addon, then the floor: as many calls of an empty
+// function from native code.
 const path = require('path');
 const poster = require(path.win32.join(process.env.VELMORA_BUILD, 'addon-x64', 'tests', 'addon',
                                        'event_poster.node'));
 
-const perThread = Number(process.argv[2]);
+const perThread = Number(process.argv[2] || 50000);
 const total = 2 * perThread;
 const now = () => {
   const [seconds, nanoseconds] = process.hrtime();

@@ -1,5 +1,6 @@
 'use strict';
-// The measurements of bench-keys.sh, inside node.exe under wine.
+// Run by "scripts/bench.sh keys": the cost per call, from script, of four
+// functions, next to the same Win32 calls made from native code (the floor).
 const path = require('path');
 const addon = require(path.win32.join(process.env.VELMORA_BUILD, 'addon-x64', 'src', 'velmora_node_sys.node'));
 const direct = require(path.win32.join(process.env.VELMORA_BUILD, 'addon-x64', 'tests', 'addon',

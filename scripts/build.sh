@@ -6,6 +6,6 @@ cd "$(dirname "$0")/.."
 scripts/setup.sh
 cmake --preset default >/dev/null
 cmake --build --preset default
-scripts/wine-session.sh start build
-trap 'scripts/wine-session.sh stop build' EXIT
-scripts/wine-node.sh build scripts/demo.js
+scripts/wine-session.sh start out
+trap 'scripts/wine-session.sh stop out' EXIT
+scripts/wine-node.sh out scripts/demo.js
