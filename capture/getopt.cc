@@ -100,14 +100,14 @@ int getopt(int argc, char** argv, const char* optstring) {
 
   // Unsigned, so that a byte above 127 never comes back as -1.
   int c = static_cast<unsigned char>(*s_scanPosition++);
-  const char* spec = c == ':' ? NULL : strchr(optstring, c);
+  const char* entry = c == ':' ? NULL : strchr(optstring, c);
   if (*s_scanPosition == '\0') optind++;
-  if (spec == NULL) {
+  if (entry == NULL) {
     return ReportError("%s: illegal option -- %c\n", argv, c);
   }
-  if (spec[1] != ':') return c;
+  if (entry[1] != ':') return c;
 
-  bool optional = spec[2] == ':';
+  bool optional = entry[2] == ':';
   if (*s_scanPosition != '\0') {
     optarg = const_cast<char*>(s_scanPosition);
     optind++;
