@@ -12,7 +12,7 @@ const childProcess = require('child_process');
 const fs = require('fs');
 const os = require('os');
 const path = require('path');
-const { test, paths, sleep, waitFor } = require('./harness');
+const { test, paths, readPeHeaders, sleep, waitFor } = require('./harness');
 
 const PROMPT = 'press any key to abort';
 
@@ -67,37 +67,6 @@ function assertCaptured(run, o, k) {
   assert.deepStrictEqual(run.calls, captureCalls(o, k));
   assert.strictEqual(run.status, 0);
   assert.strictEqual(run.stdout, PROMPT);
-}
-
-// Machine, subsystem and imported DLL names of a PE32 file, and whether it
-// has delay-loaded imports.
-function readPeHeaders(file) {
-  const image = fs.readFileSync(file);
-  const pe = image.readUInt32LE(0x3c);
-  assert.strictEqual(image.toString('latin1', pe, pe + 4), 'PE\0\0');
-  const sectionCount = image.readUInt16LE(pe + 6);
-  const optionalHeader = pe + 24;
-  assert.strictEqual(image.readUInt16LE(optionalHeader), 0x10b, 'PE32 optional header');
-  const directory = (index) => optionalHeader + 96 + 8 * index;
-  const sections = optionalHeader + image.readUInt16LE(pe + 20);
-  const fileOffset = (rva) => {
-    for (let s = sections; s < sections + 40 * sectionCount; s += 40) {
-      const start = image.readUInt32LE(s + 12);
-      if (rva >= start && rva < start + image.readUInt32LE(s + 8)) return rva - start + image.readUInt32LE(s + 20);
-    }
-    throw new Error(`RVA ${rva} lies in no section`);
-  };
-  const imports = [];
-  for (let entry = fileOffset(image.readUInt32LE(directory(1))); image.readUInt32LE(entry + 12) !== 0; entry += 20) {
-    const name = fileOffset(image.readUInt32LE(entry + 12));
-    imports.push(image.toString('latin1', name, image.indexOf(0, name)));
-  }
-  return {
-    machine: image.readUInt16LE(pe + 4),
-    subsystem: image.readUInt16LE(optionalHeader + 68),
-    imports,
-    hasDelayImports: image.readUInt32LE(directory(13) + 4) !== 0,
-  };
 }
 
 test('a 32-bit windowed program that imports from no DLL beyond the system\'s', () => {

@@ -1,24 +1,18 @@
 'use strict';
 // findChromeWindow inside a child of a window host that mimics the client.
 const assert = require('assert');
-const childProcess = require('child_process');
 const fs = require('fs');
 const os = require('os');
 const path = require('path');
-const { test, paths } = require('./harness');
+const { test, paths, runLogged } = require('./harness');
 
 function runUnderHost(before, after) {
-  const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'chrome-window-'));
-  const log = path.join(dir, 'child.log');
-  const fd = fs.openSync(log, 'w');
-  const result = childProcess.spawnSync(
+  const signal = path.join(fs.mkdtempSync(path.join(os.tmpdir(), 'chrome-window-')), 'signal');
+  const { status, output } = runLogged(
     path.win32.join(paths.helpers, 'window_host.exe'),
-    [before, after, path.join(dir, 'signal'), paths.nodeExe, path.join(__dirname, 'chrome_window.child.js')],
-    { stdio: ['ignore', fd, fd], env: Object.assign({}, process.env, { VELMORA_SIGNAL: path.join(dir, 'signal') }), timeout: 60000 });
-  fs.closeSync(fd);
-  const output = fs.readFileSync(log, 'utf8');
-  assert.strictEqual(result.status, 0, `${before} then ${after}:\n${output}`);
-  return output;
+    [before, after, signal, paths.nodeExe, path.join(__dirname, 'chrome_window.child.js')],
+    { env: Object.assign({}, process.env, { VELMORA_SIGNAL: signal }) });
+  assert.strictEqual(status, 0, `${before} then ${after}:\n${output}`);
 }
 
 test('found: the same number on later calls, also after the window is gone', () => {

@@ -2,11 +2,8 @@
 // The event bridge under load and at its edges, on event_poster: the addon's
 // own sources with threads of the test that post to the sink.
 const assert = require('assert');
-const childProcess = require('child_process');
-const fs = require('fs');
-const os = require('os');
 const path = require('path');
-const { test, paths, sleep, waitFor } = require('./harness');
+const { test, paths, runLogged, sleep, waitFor } = require('./harness');
 
 const posterPath = path.win32.join(paths.testAddons, 'event_poster.node');
 const poster = require(posterPath);
@@ -23,15 +20,9 @@ function watchRecording(onEvent) {
   return { status, events };
 }
 
-// Runs code in a new node.exe; its output goes through a file, as node.exe
-// cannot start under wine with pipes for its standard streams.
+// Runs code in a new node.exe.
 function runNode(code, nodeOptions = []) {
-  const log = path.join(fs.mkdtempSync(path.join(os.tmpdir(), 'events-bridge-')), 'out.log');
-  const fd = fs.openSync(log, 'w');
-  const result = childProcess.spawnSync(paths.nodeExe, [...nodeOptions, '-e', code],
-                                        { stdio: ['ignore', fd, fd], timeout: 60000 });
-  fs.closeSync(fd);
-  return { status: result.status, output: fs.readFileSync(log, 'utf8') };
+  return runLogged(paths.nodeExe, [...nodeOptions, '-e', code]);
 }
 
 test('events posted while nothing is watched are dropped', async () => {

@@ -9,7 +9,7 @@ const childProcess = require('child_process');
 const fs = require('fs');
 const os = require('os');
 const path = require('path');
-const { test, paths } = require('./harness');
+const { test, paths, runLogged } = require('./harness');
 const addon = require(paths.addon);
 const testAddon = (name) => require(path.win32.join(paths.testAddons, `${name}.node`));
 const withoutKnownFolders = testAddon('velmora_no_SHGetKnownFolderPath');
@@ -150,20 +150,11 @@ test('without SHGetKnownFolderPath, the special-folder table serves, as the shel
 });
 
 test('without SHGetFolderPathW, the first call ends the process with a fatal assertion', () => {
-  const work = fs.mkdtempSync(path.join(os.tmpdir(), 'folders-'));
-  const log = path.join(work, 'child.log');
   const broken = path.win32.join(paths.testAddons, 'velmora_no_SHGetFolderPathW.node');
   const script = `const a = require(${JSON.stringify(broken)}); console.log('loaded');
                   a.getKnownDirectory('Desktop'); console.log('returned');`;
-  // Another node.exe under wine must not write to a pipe: its output goes to a file.
-  const fd = fs.openSync(log, 'w');
-  const result = childProcess.spawnSync(paths.nodeExe, ['-e', script],
-                                        { stdio: ['ignore', fd, fd], timeout: 60000 });
-  fs.closeSync(fd);
-  const output = fs.readFileSync(log, 'utf8');
-  fs.unlinkSync(log);
-  fs.rmdirSync(work);
-  assert.strictEqual(result.status, 3, output);  // abort()
+  const { status, output } = runLogged(paths.nodeExe, ['-e', script]);
+  assert.strictEqual(status, 3, output);  // abort()
   assert.ok(/^loaded\r?\nAssertion failed: s_SHGetFolderPathW != NULL, file \S*sys_win\.cc, line \d+\r?\n$/
     .test(output), output);
 });

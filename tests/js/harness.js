@@ -2,6 +2,10 @@
 // The cases of one test file, run in order inside node.exe under wine. A
 // failure names the case and prints the assertion's actual and expected
 // values with the stack that points at it; the exit code counts failures.
+const assert = require('assert');
+const childProcess = require('child_process');
+const fs = require('fs');
+const os = require('os');
 const path = require('path');
 const util = require('util');
 
@@ -28,6 +32,48 @@ exports.waitFor = async (fn, ms) => {
   let value;
   while (!(value = fn()) && Date.now() < end) await exports.sleep(20);
   return value;
+};
+
+// Runs exe and returns its exit status and its output, which goes through a
+// file: node.exe cannot start under wine with pipes for its standard streams.
+exports.runLogged = (exe, args, options) => {
+  const log = path.join(fs.mkdtempSync(path.join(os.tmpdir(), 'run-')), 'out.log');
+  const fd = fs.openSync(log, 'w');
+  const result = childProcess.spawnSync(exe, args,
+                                        Object.assign({ timeout: 60000 }, options, { stdio: ['ignore', fd, fd] }));
+  fs.closeSync(fd);
+  return { status: result.status, output: fs.readFileSync(log, 'utf8') };
+};
+
+// Machine, subsystem and imported DLL names of a PE32 file, and whether it
+// has delay-loaded imports.
+exports.readPeHeaders = (file) => {
+  const image = fs.readFileSync(file);
+  const pe = image.readUInt32LE(0x3c);
+  assert.strictEqual(image.toString('latin1', pe, pe + 4), 'PE\0\0');
+  const sectionCount = image.readUInt16LE(pe + 6);
+  const optionalHeader = pe + 24;
+  assert.strictEqual(image.readUInt16LE(optionalHeader), 0x10b, 'PE32 optional header');
+  const directory = (index) => optionalHeader + 96 + 8 * index;
+  const sections = optionalHeader + image.readUInt16LE(pe + 20);
+  const fileOffset = (rva) => {
+    for (let s = sections; s < sections + 40 * sectionCount; s += 40) {
+      const start = image.readUInt32LE(s + 12);
+      if (rva >= start && rva < start + image.readUInt32LE(s + 8)) return rva - start + image.readUInt32LE(s + 20);
+    }
+    throw new Error(`RVA ${rva} lies in no section`);
+  };
+  const imports = [];
+  for (let entry = fileOffset(image.readUInt32LE(directory(1))); image.readUInt32LE(entry + 12) !== 0; entry += 20) {
+    const name = fileOffset(image.readUInt32LE(entry + 12));
+    imports.push(image.toString('latin1', name, image.indexOf(0, name)));
+  }
+  return {
+    machine: image.readUInt16LE(pe + 4),
+    subsystem: image.readUInt16LE(optionalHeader + 68),
+    imports,
+    hasDelayImports: image.readUInt32LE(directory(13) + 4) !== 0,
+  };
 };
 
 setImmediate(async () => {

@@ -4,9 +4,8 @@
 // programs that use the clipboard (clipboard_helper.exe).
 const assert = require('assert');
 const childProcess = require('child_process');
-const fs = require('fs');
 const path = require('path');
-const { test, paths, waitFor } = require('./harness');
+const { test, paths, readPeHeaders, waitFor } = require('./harness');
 
 const helper = path.win32.join(paths.helpers, 'clipboard_helper.exe');
 
@@ -77,32 +76,6 @@ async function whileHeld(fn) {
     holder.stdin.end();
     assert.strictEqual(await exited, 0, output);
   }
-}
-
-// The names of the DLLs that a 32-bit console program imports.
-function importedDlls(file) {
-  const image = fs.readFileSync(file);
-  const pe = image.readUInt32LE(0x3c);
-  assert.strictEqual(image.toString('latin1', pe, pe + 4), 'PE\0\0');
-  assert.strictEqual(image.readUInt16LE(pe + 4), 0x14c, 'machine: x86');
-  const optional = pe + 24;
-  assert.strictEqual(image.readUInt16LE(optional), 0x10b, 'PE32');
-  assert.strictEqual(image.readUInt16LE(optional + 68), 3, 'subsystem: console');
-  const sectionCount = image.readUInt16LE(pe + 6);
-  const sections = optional + image.readUInt16LE(pe + 20);
-  function fileOffset(rva) {
-    for (let s = sections; s < sections + 40 * sectionCount; s += 40) {
-      const start = image.readUInt32LE(s + 12);
-      if (rva >= start && rva < start + image.readUInt32LE(s + 8)) return rva - start + image.readUInt32LE(s + 20);
-    }
-    throw new Error(`address ${rva} lies in no section`);
-  }
-  const names = [];
-  for (let entry = fileOffset(image.readUInt32LE(optional + 104)); image.readUInt32LE(entry + 12) !== 0; entry += 20) {
-    const name = fileOffset(image.readUInt32LE(entry + 12));
-    names.push(image.toString('latin1', name, image.indexOf(0, name)).toLowerCase());
-  }
-  return names.sort();
 }
 
 test('exit codes, conditions in order; the clipboard is left alone', () => {
@@ -194,5 +167,9 @@ test('a list of ANSI paths (fWide 0) from another program prints as UTF-8', () =
 });
 
 test('a 32-bit console program that needs no DLL beyond the system\'s', () => {
-  assert.deepStrictEqual(importedDlls(paths.veltools), ['kernel32.dll', 'msvcrt.dll', 'shell32.dll', 'user32.dll']);
+  const headers = readPeHeaders(paths.veltools);
+  assert.strictEqual(headers.machine, 0x14c, 'machine: x86');
+  assert.strictEqual(headers.subsystem, 3, 'subsystem: console');
+  assert.deepStrictEqual(headers.imports.map((name) => name.toLowerCase()).sort(),
+                         ['kernel32.dll', 'msvcrt.dll', 'shell32.dll', 'user32.dll']);
 });
