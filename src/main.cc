@@ -17,15 +17,19 @@ static void SetMethod(v8::Local<v8::Object> target, const char* name,
                       v8::FunctionCallback callback) {
   v8::Isolate* isolate = v8::Isolate::GetCurrent();
   v8::HandleScope scope(isolate);
+  v8::Local<v8::Context> context = isolate->GetCurrentContext();
   v8::Local<v8::FunctionTemplate> tmpl =
       v8::FunctionTemplate::New(isolate, callback, v8::Local<v8::Value>(),
                                 v8::Local<v8::Signature>(), 0,
                                 v8::ConstructorBehavior::kAllow);
-  v8::Local<v8::Function> function = tmpl->GetFunction();
-  v8::Local<v8::String> key =
-      v8::String::NewFromUtf8(isolate, name, v8::String::kNormalString, -1);
+  v8::Local<v8::Function> function;
+  v8::Local<v8::String> key;
+  if (!tmpl->GetFunction(context).ToLocal(&function) ||
+      !v8::String::NewFromUtf8(isolate, name, v8::NewStringType::kNormal, -1).ToLocal(&key)) {
+    return;
+  }
   function->SetName(key);
-  target->Set(key, function);
+  (void)target->Set(context, key, function);
 }
 
 static void InitModule(v8::Local<v8::Object> exports, v8::Local<v8::Value>, void*) {
