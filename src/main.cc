@@ -1,6 +1,8 @@
 // Registers the module with node and binds the script functions onto exports.
 #include "sys_win.h"
 
+#include <uv.h>
+
 // Defined before the module record so that its static initialiser (empty
 // handle, disposal registered with atexit) runs before the registration.
 v8::Persistent<v8::Value, v8::CopyablePersistentTraits<v8::Value>> s_callback;
@@ -32,7 +34,20 @@ static void SetMethod(v8::Local<v8::Object> target, const char* name,
   (void)target->Set(context, key, function);
 }
 
+// The addon's state (the watch callback, the event queue, the window thread)
+// is one per process and bound to the main thread's loop, so a worker thread
+// that loads it gets an error instead of a second, broken copy of that state.
 static void InitModule(v8::Local<v8::Object> exports, v8::Local<v8::Value>, void*) {
+  v8::Isolate* isolate = v8::Isolate::GetCurrent();
+  if (node::GetCurrentEventLoop(isolate) != uv_default_loop()) {
+    v8::Local<v8::String> message;
+    if (v8::String::NewFromUtf8(isolate, "velmora_node_sys can be loaded on the main thread only, "
+                                "not in a worker thread", v8::NewStringType::kNormal, -1)
+            .ToLocal(&message)) {
+      isolate->ThrowException(v8::Exception::Error(message));
+    }
+    return;
+  }
   node::AtExit(ReleaseCallbackAtExit);
   SetMethod(exports, "getUserIdleTime", getUserIdleTime);
   SetMethod(exports, "getKnownDirectory", getKnownDirectory);
