@@ -1,3 +1,4 @@
 'use strict';
-// The addon as node-gyp (or nw-gyp) builds it when the package is installed.
-module.exports = require('./build/Release/velmora_node_sys.node');
+// The addon from build/Release when node-gyp or nw-gyp has built one here,
+// otherwise the prebuilt binary of the running node's or NW.js's module version.
+module.exports = require('node-gyp-build')(__dirname);

@@ -12,12 +12,14 @@ missing=""
 for p in $packages; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing="$missing $p"
 done
+# node and npm may come from elsewhere; Debian's serve when there are none.
+command -v node >/dev/null && command -v npm >/dev/null || missing="$missing nodejs npm"
 if [ -n "$missing" ]; then
   echo "setup: installing$missing"
   # wine32 is an i386 package.
   dpkg --add-architecture i386
   apt-get update -q
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends $packages
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends $missing
 fi
 
 # fetch NAME VERSION INTEGRITY MEMBER: the npm tarball NAME@VERSION, checked

@@ -1,18 +1,91 @@
-// Registers the module with node and binds the script functions onto exports.
+// Binds the addon to its host's node, libuv and V8 entry points, registers the
+// module with node and binds the script functions onto exports.
 #include "sys_win.h"
 
 #include <uv.h>
+#include <windows.h>
+#include <delayimp.h>
+#include <stdio.h>
+#include <stdlib.h>
 
-// Defined before the module record so that its static initialiser (empty
-// handle, disposal registered with atexit) runs before the registration.
-v8::Persistent<v8::Value, v8::CopyablePersistentTraits<v8::Value>> s_callback;
+// The first entry point that no module of the host exports; null when the
+// host has them all.
+static const char* s_missingImport;
 
-// node runs its at-exit hooks before it disposes of the isolate, whereas the
-// C runtime destroys s_callback only when the library is unloaded, after that:
-// disposing a global handle then would write to freed memory. Releasing the
-// callback here leaves the destructor nothing to do.
-static void ReleaseCallbackAtExit(void*) {
-  s_callback.Reset();
+// ---------------------------------------------------------------------------
+// Host entry points. The addon is linked against node.exe, but delay-loaded,
+// so that this hook can find each entry point wherever the host keeps it.
+
+// Each import comes from the first of these that is loaded and exports it:
+// node.dll holds node's and libuv's functions in NW.js, nw.dll holds V8's
+// there; the process image holds them all in node.exe, and in an embedder
+// that links node statically under another name. None is ever loaded here:
+// binding to a second, uninitialised node would defeat the point.
+static FARPROC FindHostExport(const char* name) {
+  static const wchar_t* const modules[] = {L"node.dll", L"nw.dll", NULL /* the process image */};
+  for (const wchar_t* module : modules) {
+    HMODULE handle = GetModuleHandleW(module);
+    FARPROC function = handle != NULL ? GetProcAddress(handle, name) : NULL;
+    if (function != NULL) return function;
+  }
+  return NULL;
+}
+
+static FARPROC WINAPI HostImportHook(unsigned notification, PDelayLoadInfo info) {
+  // The process image stands for "node.exe", whatever the host is called,
+  // so that the helper never loads a node.exe from the search path.
+  if (notification == dliNotePreLoadLibrary) {
+    return reinterpret_cast<FARPROC>(GetModuleHandleW(NULL));
+  }
+  if (notification == dliNotePreGetProcAddress && info->dlp.fImportByName) {
+    return FindHostExport(info->dlp.szProcName);
+  }
+  return NULL;
+}
+
+// Stands in for an entry point that the host lacks. InitModule reports the
+// lack before anything could call it; it runs only if the lack is in the very
+// calls that report it, or in node_module_register.
+static void MissingImport() {
+  fprintf(stderr, "velmora_node_sys: the host does not export %s\n", s_missingImport);
+  fflush(stderr);
+  abort();
+}
+
+static FARPROC WINAPI HostImportFailureHook(unsigned notification, PDelayLoadInfo info) {
+  if (notification != dliFailGetProc) return NULL;
+  if (s_missingImport == NULL) {
+    s_missingImport = info->dlp.fImportByName ? info->dlp.szProcName : "an entry point by ordinal";
+  }
+  return reinterpret_cast<FARPROC>(MissingImport);
+}
+
+// decltype: MSVC's delayimp.h declares the hooks const, mingw-w64's does not.
+decltype(__pfnDliNotifyHook2) __pfnDliNotifyHook2 = HostImportHook;
+decltype(__pfnDliFailureHook2) __pfnDliFailureHook2 = HostImportFailureHook;
+
+// Binds every import while the library loads, before the module record below
+// is registered (static initialisers run in the order they are defined), so
+// that a host lacking one is found out by require() rather than by a crash at
+// the first call. In a build that links node's libraries directly there is
+// nothing delay-loaded to bind, and the call does nothing.
+static const HRESULT s_hostImportsBound = __HrLoadAllImportsForDll("node.exe");
+
+// ---------------------------------------------------------------------------
+// The module
+
+// Released by unwatch or a replacing watch, never by a destructor: when the C
+// runtime shuts down, the host may have disposed of the isolate already.
+v8::Persistent<v8::Value> s_callback;
+
+static void ThrowMissingImport(v8::Isolate* isolate) {
+  char message[1024];
+  snprintf(message, sizeof(message),
+           "velmora_node_sys cannot run in this host: it does not export %s", s_missingImport);
+  v8::Local<v8::String> text;
+  if (v8::String::NewFromUtf8(isolate, message, v8::NewStringType::kNormal).ToLocal(&text)) {
+    isolate->ThrowException(v8::Exception::Error(text));
+  }
 }
 
 static void SetMethod(v8::Local<v8::Object> target, const char* name,
@@ -39,6 +112,10 @@ static void SetMethod(v8::Local<v8::Object> target, const char* name,
 // that loads it gets an error instead of a second, broken copy of that state.
 static void InitModule(v8::Local<v8::Object> exports, v8::Local<v8::Value>, void*) {
   v8::Isolate* isolate = v8::Isolate::GetCurrent();
+  if (s_missingImport != NULL) {
+    ThrowMissingImport(isolate);
+    return;
+  }
   if (node::GetCurrentEventLoop(isolate) != uv_default_loop()) {
     v8::Local<v8::String> message;
     if (v8::String::NewFromUtf8(isolate, "velmora_node_sys can be loaded on the main thread only, "
@@ -48,7 +125,6 @@ static void InitModule(v8::Local<v8::Object> exports, v8::Local<v8::Value>, void
     }
     return;
   }
-  node::AtExit(ReleaseCallbackAtExit);
   SetMethod(exports, "getUserIdleTime", getUserIdleTime);
   SetMethod(exports, "getKnownDirectory", getKnownDirectory);
   SetMethod(exports, "getProcessesOfSameExeFile", getProcessesOfSameExeFile);

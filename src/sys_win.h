@@ -9,7 +9,7 @@ struct _EXCEPTION_POINTERS;
 #include <node.h>
 
 // The script callback of watch(); empty when nothing is watched.
-extern v8::Persistent<v8::Value, v8::CopyablePersistentTraits<v8::Value>> s_callback;
+extern v8::Persistent<v8::Value> s_callback;
 
 void getUserIdleTime(const v8::FunctionCallbackInfo<v8::Value>& args);
 void getKnownDirectory(const v8::FunctionCallbackInfo<v8::Value>& args);

@@ -25,7 +25,7 @@
 #include <malloc.h>
 #include <stdio.h>
 
-v8::Persistent<v8::Value, v8::CopyablePersistentTraits<v8::Value>> s_callback;
+v8::Persistent<v8::Value> s_callback;
 
 // ---------------------------------------------------------------------------
 // The heap as the sources of this build see it: these stand in for the C

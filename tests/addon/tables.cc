@@ -4,7 +4,7 @@
 
 // The watch callback that sys_win.cc refers to; main.cc, which defines it in
 // the addon, is not part of this module.
-v8::Persistent<v8::Value, v8::CopyablePersistentTraits<v8::Value>> s_callback;
+v8::Persistent<v8::Value> s_callback;
 
 static v8::Local<v8::String> GuidText(v8::Isolate* isolate, const GUID& guid) {
   wchar_t text[40];

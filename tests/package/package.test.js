@@ -1,8 +1,10 @@
 'use strict';
 // The addon as a package, checked on the host (Linux node):
-//   node package.test.js SOURCE_DIR NODE_DIR "SOURCES" "LIBRARIES"
+//   node package.test.js SOURCE_DIR NODE_DIR "SOURCES" "LIBRARIES" CLIENT_DIR
 // with the main build's addon sources and system libraries as CMake lists.
-// It cannot build with MSVC here; it checks what can be checked without it.
+// It cannot build with MSVC here; it checks what can be checked without it,
+// and leaves in CLIENT_DIR a client package with the addon installed, which
+// the wine tests load.
 const assert = require('assert');
 const childProcess = require('child_process');
 const fs = require('fs');
@@ -10,11 +12,18 @@ const os = require('os');
 const path = require('path');
 const { test } = require('node:test');
 
-const [sourceDir, nodeDir, sources, libraries] = process.argv.slice(2);
+const [sourceDir, nodeDir, sources, libraries, clientDir] = process.argv.slice(2);
 const tools = path.join(__dirname, 'node_modules', '.bin');
 
-function run(command, args, cwd) {
-  return childProcess.execFileSync(command, args, { cwd, encoding: 'utf8', stdio: 'pipe' });
+function run(command, args, cwd, env) {
+  return childProcess.execFileSync(command, args, { cwd, env, encoding: 'utf8', stdio: 'pipe' });
+}
+
+// The package as `npm pack` makes it, in a folder of its own.
+function pack() {
+  const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'velmora-package-'));
+  const tarball = path.join(dir, run('npm', ['pack', '--silent', '--pack-destination', dir], sourceDir).trim());
+  return { dir, tarball };
 }
 
 test('binding.gyp builds the sources and links the libraries of the main build', () => {
@@ -27,16 +36,15 @@ test('binding.gyp builds the sources and links the libraries of the main build',
 });
 
 test('the package as published holds what node-gyp needs, and node 9.11.2 headers configure it', () => {
-  const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'velmora-package-'));
+  const { dir, tarball } = pack();
   try {
-    const tarball = run('npm', ['pack', '--silent', '--pack-destination', dir], sourceDir).trim();
-    run('tar', ['-xzf', path.join(dir, tarball), '-C', dir]);
+    run('tar', ['-xzf', tarball, '-C', dir]);
     const unpacked = path.join(dir, 'package');
     const manifest = JSON.parse(fs.readFileSync(path.join(unpacked, 'package.json'), 'utf8'));
     assert.strictEqual(manifest.name, 'velmora_node_sys');
-    assert.strictEqual(manifest.gypfile, true);
-    assert.deepStrictEqual(manifest.dependencies, undefined);
-    for (const file of [manifest.main, manifest.types, ...sources.split(';')]) {
+    assert.deepStrictEqual(manifest.dependencies, { 'node-gyp-build': '4.8.4' });
+    const prebuilt = 'prebuilds/win32-x64/velmora_node_sys.abi59.node';
+    for (const file of [manifest.main, manifest.types, manifest.prebuild.test, prebuilt, ...sources.split(';')]) {
       assert.ok(fs.existsSync(path.join(unpacked, file)), `${file} is in the package`);
     }
     run(path.join(tools, 'node-gyp'), ['configure', `--nodedir=${nodeDir}`], unpacked);
@@ -45,6 +53,32 @@ test('the package as published holds what node-gyp needs, and node 9.11.2 header
       const object = source.replace(/\.cc$/, '.o');
       assert.ok(makefile.includes(object), `node-gyp builds ${source}`);
     }
+  } finally {
+    fs.rmSync(dir, { recursive: true, force: true });
+  }
+});
+
+// npm runs the install script with node and sh alone on its PATH, so that any
+// build from source would fail: the install must not need one, although the
+// node that runs it is neither Windows' nor the addon's.
+test('a client installs the package from its tarball without building it', () => {
+  const { dir, tarball } = pack();
+  try {
+    const bin = path.join(dir, 'bin');
+    fs.mkdirSync(bin);
+    fs.symlinkSync(process.execPath, path.join(bin, 'node'));
+    fs.symlinkSync('/bin/sh', path.join(bin, 'sh'));
+    fs.rmSync(clientDir, { recursive: true, force: true });
+    fs.mkdirSync(clientDir, { recursive: true });
+    fs.writeFileSync(path.join(clientDir, 'package.json'), '{ "name": "client", "private": true }\n');
+    const npm = childProcess.execFileSync('sh', ['-c', 'readlink -f "$(command -v npm)"'], { encoding: 'utf8' }).trim();
+    const env = Object.assign({}, process.env, {
+      PATH: bin, npm_config_foreground_scripts: 'true', npm_config_prefer_offline: 'true',
+    });
+    run(process.execPath, [npm, 'install', '--force', '--no-audit', '--no-fund', tarball], clientDir, env);
+    const installed = path.join(clientDir, 'node_modules', 'velmora_node_sys');
+    assert.deepStrictEqual(fs.readdirSync(installed).filter((name) => name === 'build'), []);
+    assert.ok(fs.existsSync(path.join(installed, 'prebuilds', 'win32-x64', 'velmora_node_sys.abi59.node')));
   } finally {
     fs.rmSync(dir, { recursive: true, force: true });
   }

@@ -1,0 +1,33 @@
+// A stand-in for one of NW.js's DLLs (STAND_IN_NAME) in a host that is
+// node.exe under another name: its exports, generated from node.exe's, count
+// each call and forward it to the host's function of the same name. It says
+// how many calls it forwarded on standard error when the process ends.
+#include <windows.h>
+#include <stdio.h>
+
+extern "C" void* s_standInTargets[];
+extern "C" const char* const s_standInNames[];
+extern "C" const size_t s_standInCount;
+// Calls forwarded so far, counted by the stubs.
+extern "C" volatile LONG64 s_standInCalls = 0;
+
+BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID) {
+  if (reason == DLL_PROCESS_ATTACH) {
+    HMODULE host = GetModuleHandleW(NULL);
+    for (size_t i = 0; i < s_standInCount; ++i) {
+      s_standInTargets[i] = reinterpret_cast<void*>(GetProcAddress(host, s_standInNames[i]));
+    }
+    // Loaded by process.dlopen, which unloads what registers no module: pinned,
+    // it stays for the host's life, as NW.js's own DLLs do.
+    HMODULE self;
+    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                       reinterpret_cast<LPCWSTR>(module), &self);
+  } else if (reason == DLL_PROCESS_DETACH) {
+    char line[64];
+    int length = snprintf(line, sizeof(line), "%s forwarded %lld calls\n", STAND_IN_NAME,
+                          static_cast<long long>(s_standInCalls));
+    DWORD written;
+    WriteFile(GetStdHandle(STD_ERROR_HANDLE), line, length, &written, NULL);
+  }
+  return TRUE;
+}
