@@ -107,6 +107,18 @@ static void SetMethod(v8::Local<v8::Object> target, const char* name,
   (void)target->Set(context, key, function);
 }
 
+// Worker threads came with Node 10.5 (module 64). The NW.js releases on Node
+// 9.0 to 9.2 lack GetCurrentEventLoop, so module 59 neither needs nor makes
+// the call: the one place where the versions differ in code.
+static bool OnWorkerThread(v8::Isolate* isolate) {
+#if NODE_MODULE_VERSION >= 64
+  return node::GetCurrentEventLoop(isolate) != uv_default_loop();
+#else
+  (void)isolate;
+  return false;
+#endif
+}
+
 // The addon's state (the watch callback, the event queue, the window thread)
 // is one per process and bound to the main thread's loop, so a worker thread
 // that loads it gets an error instead of a second, broken copy of that state.
@@ -116,7 +128,7 @@ static void InitModule(v8::Local<v8::Object> exports, v8::Local<v8::Value>, void
     ThrowMissingImport(isolate);
     return;
   }
-  if (node::GetCurrentEventLoop(isolate) != uv_default_loop()) {
+  if (OnWorkerThread(isolate)) {
     v8::Local<v8::String> message;
     if (v8::String::NewFromUtf8(isolate, "velmora_node_sys can be loaded on the main thread only, "
                                 "not in a worker thread", v8::NewStringType::kNormal, -1)
