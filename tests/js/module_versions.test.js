@@ -30,18 +30,17 @@ function answers(addonPath, ownerPid) {
   const addon = require(addonPath);
   const folders = ['Desktop', 'Windows', 'RoamingAppData', 'Statrup', 'NoSuchFolder', ''];
   const keys = ['Shift', 'Ctrl', 'RWin', 'F24', 'A', 'NoSuchKey'];
-  const simulateKeys = [addon.simulateKeys('F24'), addon.simulateKeys('F24', 'down'),
-                        addon.simulateKeys('F24', 'up')];
   return JSON.stringify({
     pid: process.pid,
     exports: Object.keys(addon).map((name) => addon[name].name),
-    // Just after the strokes above.
-    idle: addon.getUserIdleTime(),
+    // The prefix's input is shared with the other tests: only its kind is compared.
+    idle: Number.isInteger(addon.getUserIdleTime()) && addon.getUserIdleTime() >= 0,
     processes: addon.getProcessesOfSameExeFile(ownerPid).sort((a, b) => a.pid - b.pid),
     chromeWindow: addon.findChromeWindow(),
     folders: folders.map((name) => addon.getKnownDirectory(name)),
     keys: keys.map((name) => addon.getKeyState(name)),
-    simulateKeys,
+    // No key that exists, for the same reason.
+    simulateKeys: [addon.simulateKeys('NoSuchKey'), addon.simulateKeys('NoSuchKey+Nor', 'down')],
     setBadge: addon.setBadge('3'),
     unwatch: addon.unwatch(),
     // A text conversion that throws: the call returns at once with the exception.
@@ -97,9 +96,6 @@ test(`module ${process.versions.modules}: the synchronous functions and text con
   assert.strictEqual(actual.pid, process.pid);
   delete actual.pid;
   delete expected.pid;
-  for (const idle of [expected.idle, actual.idle]) assert.ok(idle >= 0 && idle < 5000, `idle ${idle} ms`);
-  delete actual.idle;
-  delete expected.idle;
   assert.deepStrictEqual(actual, expected);
 });
 
