@@ -112,22 +112,25 @@ static int ListProcessesOfSameExeFile(int pid, ProcessIdPair* items, int capacit
   if (snapshot == INVALID_HANDLE_VALUE) return 0;
   DWORD wanted = pid == 0 ? GetCurrentProcessId() : static_cast<DWORD>(pid);
 
-  PROCESSENTRY32 target;
+  // The wide records: in the ANSI ones every character that the code page
+  // cannot hold reads as '?', so that two different names of three Chinese
+  // characters each would both read "???.exe" and match.
+  PROCESSENTRY32W target;
   memset(&target, 0, sizeof(target));
   target.dwSize = sizeof(target);
-  BOOL more = Process32First(snapshot, &target);
-  while (more && target.th32ProcessID != wanted) more = Process32Next(snapshot, &target);
+  BOOL more = Process32FirstW(snapshot, &target);
+  while (more && target.th32ProcessID != wanted) more = Process32NextW(snapshot, &target);
   if (!more) {
     CloseHandle(snapshot);
     return 0;
   }
 
   int count = 0;
-  PROCESSENTRY32 entry;
+  PROCESSENTRY32W entry;
   memset(&entry, 0, sizeof(entry));
   entry.dwSize = sizeof(entry);
-  for (more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
-    if (strcmp(entry.szExeFile, target.szExeFile) != 0) continue;
+  for (more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
+    if (wcscmp(entry.szExeFile, target.szExeFile) != 0) continue;
     if (count < capacity) {
       items[count].pid = entry.th32ProcessID;
       items[count].ppid = entry.th32ParentProcessID;
