@@ -594,17 +594,26 @@ static void DeliverEvent(void*, SysEvent* event) {
   (void)callback.As<v8::Function>()->Call(isolate->GetCurrentContext(), v8::Null(isolate), 2, argv);
 }
 
+// The queue is published before any script code can run: EmitAsyncInit runs
+// the init hooks of async_hooks, and a hook that calls watch must find this
+// queue (and be answered 1) instead of making a second one. A hook that calls
+// unwatch ends this watch before its resource is stored; its life ends here.
 static int StartWatching(v8::Isolate* isolate) {
   AsyncQueue* queue = AsyncQueueNew(uv_default_loop(), DeliverEvent, NULL);
   CHECK(queue != NULL);
-  v8::Local<v8::Object> resource = v8::Object::New(isolate);
-  s_asyncResource.Reset(isolate, resource);
-  s_asyncContext = node::EmitAsyncInit(isolate, resource, "velmora_node_sys:watch");
   AcquireSRWLockExclusive(&s_asyncQueueLock);
   s_asyncQueue = queue;
   ReleaseSRWLockExclusive(&s_asyncQueueLock);
-  if (s_sourcesStarted != 0) return 0;
-  return StartEventSources();
+  int status = s_sourcesStarted != 0 ? 0 : StartEventSources();
+  v8::Local<v8::Object> resource = v8::Object::New(isolate);
+  node::async_context context = node::EmitAsyncInit(isolate, resource, "velmora_node_sys:watch");
+  if (s_asyncQueue == queue) {
+    s_asyncResource.Reset(isolate, resource);
+    s_asyncContext = context;
+  } else {
+    node::EmitAsyncDestroy(isolate, context);
+  }
+  return status;
 }
 
 void watch(const v8::FunctionCallbackInfo<v8::Value>& args) {
@@ -623,8 +632,9 @@ void unwatch(const v8::FunctionCallbackInfo<v8::Value>& args) {
   AsyncQueue* queue = s_asyncQueue;
   s_asyncQueue = NULL;
   ReleaseSRWLockExclusive(&s_asyncQueueLock);
-  if (queue != NULL) {
-    AsyncQueueClose(queue);
+  if (queue != NULL) AsyncQueueClose(queue);
+  // Empty when an init hook of this very watch calls unwatch.
+  if (queue != NULL && !s_asyncResource.IsEmpty()) {
     node::EmitAsyncDestroy(isolate, s_asyncContext);
     s_asyncResource.Reset();
   }
