@@ -711,7 +711,11 @@ static LRESULT CALLBACK EventWindowProc(HWND window, UINT message, WPARAM wParam
       PostQuitMessage(0);
       return 0;
     case WM_POWERBROADCAST:
-      if (wParam == PBT_POWERSETTINGCHANGE) {
+      // The system sends the power-setting record; any process can post this
+      // message, with any lParam, to a window it finds by its class name, and
+      // a posted lParam points at nothing of ours.
+      if (wParam == PBT_POWERSETTINGCHANGE && lParam != 0 &&
+          (InSendMessageEx(NULL) & ISMEX_SEND) != 0) {
         MapPowerSetting(reinterpret_cast<const POWERBROADCAST_SETTING*>(lParam), &type, &state);
       }
       break;

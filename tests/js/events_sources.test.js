@@ -1,6 +1,6 @@
 'use strict';
 // The event sources of a test copy of the addon: every notification that its
-// hidden window maps, sent as the system would send it, and the network
+// hidden window maps, sent as the system would send it, forged ones, and the network
 // poller, driven by a SensApi.dll double beside the copy that reports what
 // VELMORA_NETWORK_ALIVE says. Wine itself sends no power or session
 // notification and cannot take its network down.
@@ -22,6 +22,7 @@ const WM_POWERBROADCAST = 0x0218;
 const WM_WTSSESSION_CHANGE = 0x02b1;
 const PBT_APMSUSPEND = 0x0004;
 const PBT_APMRESUMEAUTOMATIC = 0x0012;
+const PBT_POWERSETTINGCHANGE = 0x8013;
 
 const LIDSWITCH = 'BA3E0F4D-B817-4094-A2D1-D56379E6A0F3';
 const DISPLAY = '6FE69556-704A-47A0-8F24-C28D936FDA47';
@@ -44,6 +45,17 @@ test('the first poll of a connected machine posts ("network", "on")', async () =
   assert.strictEqual(addon.watch((type, state) => events.push([type, state])), 0);
   assert.ok(await waitFor(() => events.length > 0 && driver.countEventWindows() === 1, 5000));
   assert.deepStrictEqual(events, [['network', 'on']]);
+});
+
+test('forged power broadcasts post nothing and harm nothing: posted ones, and a null record', async () => {
+  await expectEvents(() => {
+    driver.post(WM_POWERBROADCAST, PBT_POWERSETTINGCHANGE, 0);
+    driver.post(WM_POWERBROADCAST, PBT_POWERSETTINGCHANGE, 8);
+    assert.strictEqual(driver.send(WM_POWERBROADCAST, PBT_POWERSETTINGCHANGE, 0), 0);
+    // Posted last, it arrives once the forged ones have been handled.
+    driver.post(WM_WTSSESSION_CHANGE, 7, 0);
+  }, [['session', 'lock']]);
+  await expectEvents(() => driver.sendPowerSetting(DISPLAY, 2, 4), [['display', 'dimmed']]);
 });
 
 test('power settings: every value of every row, values without a name, and short records', async () => {
