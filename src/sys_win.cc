@@ -9,7 +9,6 @@
 #include "check.h"
 
 #include <windows.h>
-#include <sensapi.h>
 #include <shlobj.h>
 #include <tlhelp32.h>
 #include <wtsapi32.h>
@@ -34,6 +33,7 @@ typedef HPOWERNOTIFY(WINAPI* RegisterPowerSettingNotificationFunction)(HANDLE, L
 typedef BOOL(WINAPI* UnregisterPowerSettingNotificationFunction)(HPOWERNOTIFY);
 typedef BOOL(WINAPI* WTSRegisterSessionNotificationFunction)(HWND, DWORD);
 typedef BOOL(WINAPI* WTSUnRegisterSessionNotificationFunction)(HWND);
+typedef BOOL(WINAPI* IsNetworkAliveFunction)(LPDWORD);
 
 // Guards s_asyncQueue: a post holds it shared from its look at the pointer to
 // its wake-up of the loop, unwatch holds it exclusively while it detaches the
@@ -57,6 +57,10 @@ static BOOL s_lastNetworkState;
 static HMODULE s_user32Module;
 // Wtsapi32.dll, likewise.
 static HMODULE s_wtsapi32Module;
+// SensApi.dll, likewise.
+static HMODULE s_sensApiModule;
+// IsNetworkAlive, resolved at each start, as the four below are.
+static IsNetworkAliveFunction s_IsNetworkAlive;
 // The four notification entry points, resolved at each start; the window
 // thread runs only if all four exist.
 static RegisterPowerSettingNotificationFunction s_RegisterPowerSettingNotification;
@@ -67,6 +71,9 @@ static WTSUnRegisterSessionNotificationFunction s_WTSUnRegisterSessionNotificati
 static HWND s_eventWindow;
 // The window's power-setting registrations, one per row of s_powerSettingEvents.
 static HPOWERNOTIFY s_powerNotifications[5];
+// Global\TermSrvReadyEvent while the window thread waits for it to retry its
+// failed session registration; null otherwise.
+static HANDLE s_sessionServiceReady;
 
 // ---------------------------------------------------------------------------
 // System libraries
@@ -690,6 +697,15 @@ static void MapPowerSetting(const POWERBROADCAST_SETTING* record, const char** t
   }
 }
 
+// The timer that retries a failed session registration, and its period.
+enum { kSessionRetryTimer = 1, kSessionRetryMilliseconds = 5000 };
+
+static void RetrySessionRegistration(HWND window) {
+  if (!s_WTSRegisterSessionNotification(window, NOTIFY_FOR_THIS_SESSION)) {
+    SetTimer(window, kSessionRetryTimer, kSessionRetryMilliseconds, NULL);
+  }
+}
+
 // WM_CLOSE ends the notifications and clears the sink, after which no event
 // of any kind is posted again in this process. It does not reach
 // DefWindowProcA, so the window lives until the thread ends.
@@ -707,6 +723,7 @@ static LRESULT CALLBACK EventWindowProc(HWND window, UINT message, WPARAM wParam
         s_WTSUnRegisterSessionNotification(s_eventWindow);
         s_eventWindow = NULL;
       }
+      KillTimer(window, kSessionRetryTimer);
       s_eventSink = NULL;
       PostQuitMessage(0);
       return 0;
@@ -717,6 +734,13 @@ static LRESULT CALLBACK EventWindowProc(HWND window, UINT message, WPARAM wParam
       if (wParam == PBT_POWERSETTINGCHANGE && lParam != 0 &&
           (InSendMessageEx(NULL) & ISMEX_SEND) != 0) {
         MapPowerSetting(reinterpret_cast<const POWERBROADCAST_SETTING*>(lParam), &type, &state);
+      }
+      break;
+    case WM_TIMER:
+      // KillTimer fails for a timer that is not running, so a WM_TIMER that
+      // another process posts retries nothing once the registration holds.
+      if (wParam == kSessionRetryTimer && KillTimer(window, kSessionRetryTimer)) {
+        RetrySessionRegistration(window);
       }
       break;
     case WM_WTSSESSION_CHANGE:
@@ -759,20 +783,51 @@ static DWORD WINAPI EventWindowThread(LPVOID) {
     if (s_powerNotifications[i] == NULL) allRegistered = false;
   }
   if (!allRegistered) OutputDebugStringA("RegisterPowerSettingNotification failed");
+  // At logon the registration fails (RPC_S_INVALID_BINDING) until Remote
+  // Desktop Services are ready, which they announce by setting this event;
+  // where it cannot be opened, a timer retries instead.
   if (!s_WTSRegisterSessionNotification(window, NOTIFY_FOR_THIS_SESSION)) {
     OutputDebugStringA("WTSRegisterSessionNotification failed");
+    s_sessionServiceReady = OpenEventA(SYNCHRONIZE, FALSE, "Global\\TermSrvReadyEvent");
+    if (s_sessionServiceReady == NULL) {
+      SetTimer(window, kSessionRetryTimer, kSessionRetryMilliseconds, NULL);
+    }
   }
 
+  // The message loop waits for the event too, while it is open. With
+  // MWMO_INPUTAVAILABLE the wait also ends for messages that are already
+  // queued, which a plain wait for new input would sleep through.
   MSG message;
-  while (GetMessageA(&message, NULL, 0, 0) > 0) DispatchMessageA(&message);
-  return 0;
+  for (;;) {
+    DWORD handleCount = s_sessionServiceReady != NULL ? 1 : 0;
+    DWORD woken = MsgWaitForMultipleObjectsEx(handleCount, &s_sessionServiceReady, INFINITE,
+                                              QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+    if (handleCount == 1 && woken == WAIT_OBJECT_0) {
+      CloseHandle(s_sessionServiceReady);
+      s_sessionServiceReady = NULL;
+      RetrySessionRegistration(window);
+    }
+    while (PeekMessageA(&message, NULL, 0, 0, PM_REMOVE)) {
+      if (message.message == WM_QUIT) {
+        if (s_sessionServiceReady != NULL) CloseHandle(s_sessionServiceReady);
+        s_sessionServiceReady = NULL;
+        return 0;
+      }
+      DispatchMessageA(&message);
+    }
+  }
 }
 
 static DWORD WINAPI NetworkPollerThread(LPVOID) {
   while (s_sourcesStarted != 0) {
     DWORD flags;
-    BOOL alive = IsNetworkAlive(&flags);
-    if (alive != s_lastNetworkState) {
+    // The result means nothing when the last error is not 0 afterwards (for
+    // instance while the System Event Notification Service is stopped), and
+    // the function sets it only when it fails. A failed poll keeps the last
+    // state.
+    SetLastError(0);
+    BOOL alive = s_IsNetworkAlive(&flags);
+    if (GetLastError() == 0 && alive != s_lastNetworkState) {
       PostToSink("network", alive ? "on" : "off");
       s_lastNetworkState = alive;
     }
@@ -788,6 +843,11 @@ static int StartEventSources() {
   CHECK(s_user32Module != NULL);
   if (s_wtsapi32Module == NULL) s_wtsapi32Module = LoadSystemLibrary("Wtsapi32.dll");
   CHECK(s_wtsapi32Module != NULL);
+  if (s_sensApiModule == NULL) s_sensApiModule = LoadSystemLibrary("SensApi.dll");
+  CHECK(s_sensApiModule != NULL);
+  s_IsNetworkAlive =
+      reinterpret_cast<IsNetworkAliveFunction>(GetProcAddress(s_sensApiModule, "IsNetworkAlive"));
+  CHECK(s_IsNetworkAlive != NULL);
   s_eventSink = postEvent;
 
   s_RegisterPowerSettingNotification = reinterpret_cast<RegisterPowerSettingNotificationFunction>(

@@ -7,6 +7,8 @@
 //   sendPowerSetting(guid, value, length)   WM_POWERBROADCAST, PBT_POWERSETTINGCHANGE, with
 //                                           a POWERBROADCAST_SETTING whose DataLength is
 //                                           length and whose data starts with value
+//   event(name, set)                        a named manual-reset event, made unset if new
+//                                           and kept for the process's life; set if set
 //
 // A call that finds no window throws.
 #include <node.h>
@@ -71,6 +73,12 @@ static void post(const v8::FunctionCallbackInfo<v8::Value>& args) {
                     static_cast<LPARAM>(args[2]->IntegerValue()), true);
 }
 
+static void event(const v8::FunctionCallbackInfo<v8::Value>& args) {
+  v8::String::Utf8Value name(args[0]);
+  HANDLE event = CreateEventA(NULL, TRUE, FALSE, *name);
+  if (args[1]->BooleanValue()) SetEvent(event);
+}
+
 static void sendPowerSetting(const v8::FunctionCallbackInfo<v8::Value>& args) {
   v8::String::Utf8Value guidText(args[0]);
   POWERBROADCAST_SETTING* record =
@@ -92,6 +100,7 @@ static void Init(v8::Local<v8::Object> exports) {
   NODE_SET_METHOD(exports, "countEventWindows", countEventWindows);
   NODE_SET_METHOD(exports, "send", send);
   NODE_SET_METHOD(exports, "post", post);
+  NODE_SET_METHOD(exports, "event", event);
   NODE_SET_METHOD(exports, "sendPowerSetting", sendPowerSetting);
 }
 
