@@ -10,8 +10,9 @@ dir=$(cd "$2" && pwd)/wine
 mkdir -p "$dir"
 export WINEPREFIX="$dir/prefix" WINEDEBUG=-all
 # No Mono or Gecko prompts; a crash ends its process instead of hanging in winedbg.
-# A SensApi.dll beside a test copy of the addon stands in for the system's.
-export WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d;sensapi=n,b"
+# The test double of SensApi.dll and Wtsapi32.dll in the prefix's system
+# folder stands in for wine's own.
+export WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d;sensapi,wtsapi32=n,b"
 
 start() {
   stop
@@ -25,6 +26,9 @@ start() {
   mkdir -p "$WINEPREFIX"
   wineserver -p >/dev/null 2>&1
   [ -f "$WINEPREFIX/system.reg" ] || wine wineboot -i >"$dir/wineboot.log" 2>&1
+  for name in SensApi Wtsapi32; do
+    cp "$dir/../addon-x64/tests/addon/system_double.dll" "$WINEPREFIX/drive_c/windows/system32/$name.dll"
+  done
   # Wine's clipboard manager empties the clipboard once, when the desktop
   # starts: let that happen before the first test touches the clipboard.
   wine cmd /c exit >/dev/null 2>&1
