@@ -3,7 +3,7 @@
     {
       "target_name": "velmora_node_sys",
       "sources": ["src/main.cc", "src/sys_win.cc", "src/async.cc"],
-      "libraries": ["user32.lib", "ole32.lib", "sensapi.lib", "delayimp.lib"],
+      "libraries": ["user32.lib", "ole32.lib", "delayimp.lib"],
       "win_delay_load_hook": "false",
       "msvs_settings": {
         "VCLinkerTool": {

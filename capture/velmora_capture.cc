@@ -6,15 +6,18 @@
 // process. -l is accepted and not used; other arguments are ignored.
 //
 // Exit codes: 0 capture result 1, 3 result 2, 4 any other result; 2 the
-// component cannot be loaded or lacks an entry point; 1 an option value
-// longer than its buffer.
+// component cannot be loaded or lacks an entry point; 1 an argument that the
+// ANSI code page cannot hold exactly, or an option value longer than its
+// buffer.
 #include <windows.h>
+#include <shellapi.h>
 #include <conio.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
 #include "getopt.h"
+#include "std_handles.h"
 
 // The component's entry points and the completion callback all use the C
 // calling convention (the caller removes the arguments). Their results are
@@ -25,8 +28,11 @@ typedef int(__cdecl* InitCaptureParamFunction)(int id, INT_PTR value);
 typedef int(__cdecl* StartScreenCaptureFunction)(const char* output, CaptureCallback callback,
                                                  int, int, int, int, int, int, int, int);
 
-// This program's path, then that of the component beside it; used once at start-up.
-static char s_componentPath[4096];
+// This program's path, then that of the component beside it, in UTF-16 and
+// as the ANSI code page shows it for the failure message; used once at
+// start-up.
+static wchar_t s_componentPath[4096];
+static char s_componentPathAnsi[2 * 4096];
 // The component, loaded once and never unloaded, and its entry points.
 static HMODULE s_niuNiuCaptureModule;
 static StartScreenCaptureFunction s_StartScreenCapture;
@@ -39,7 +45,7 @@ static char s_optionO[4096];
 static char s_optionK[64];
 static char s_optionL[4096];
 
-static const char kComponentFileName[] = "\\NiuNiuCapture.dll";
+static const wchar_t kComponentFileName[] = L"\\NiuNiuCapture.dll";
 
 // ---------------------------------------------------------------------------
 // Loading the component
@@ -55,21 +61,25 @@ static FARPROC ResolveEntryPoint(const char* name) {
   return entry;
 }
 
+// In UTF-16: in the ANSI code page, a folder name held only by best fit
+// ("\uFF30rograms" read as "Programs") would name another folder, and
+// another NiuNiuCapture.dll. The failure message still names LoadLibraryA,
+// as callers that read it know it.
 static void LoadComponent() {
-  DWORD length = GetModuleFileNameA(NULL, s_componentPath, sizeof(s_componentPath));
+  DWORD length = GetModuleFileNameW(NULL, s_componentPath, ARRAYSIZE(s_componentPath));
   // A path that fills the buffer may have been cut short; the component is
   // then not looked for at all, since the cut path could name another file.
-  bool fits = length > 0 && length < sizeof(s_componentPath);
+  bool fits = length > 0 && length < ARRAYSIZE(s_componentPath);
   if (fits) {
-    char* lastBackslash = strrchr(s_componentPath, '\\');
-    if (lastBackslash != NULL) *lastBackslash = '\0';
-    fits = strlen(s_componentPath) + sizeof(kComponentFileName) <= sizeof(s_componentPath);
+    wchar_t* lastBackslash = wcsrchr(s_componentPath, L'\\');
+    if (lastBackslash != NULL) *lastBackslash = L'\0';
+    fits = wcslen(s_componentPath) + ARRAYSIZE(kComponentFileName) <= ARRAYSIZE(s_componentPath);
   }
-  if (!fits) ExitComponentMissing("ERROR: LoadLibraryA %s failed", s_componentPath);
-  strcat(s_componentPath, kComponentFileName);
-
-  s_niuNiuCaptureModule = LoadLibraryA(s_componentPath);
-  if (s_niuNiuCaptureModule == NULL) ExitComponentMissing("ERROR: LoadLibraryA %s failed", s_componentPath);
+  if (fits) wcscat(s_componentPath, kComponentFileName);
+  WideCharToMultiByte(CP_ACP, 0, s_componentPath, -1, s_componentPathAnsi, sizeof(s_componentPathAnsi),
+                      NULL, NULL);
+  if (fits) s_niuNiuCaptureModule = LoadLibraryW(s_componentPath);
+  if (s_niuNiuCaptureModule == NULL) ExitComponentMissing("ERROR: LoadLibraryA %s failed", s_componentPathAnsi);
   // Through void*, since GCC warns about casts between function types.
   s_StartScreenCapture = (StartScreenCaptureFunction)(void*)ResolveEntryPoint("StartScreenCapture");
   s_InitScreenCapture = (InitScreenCaptureFunction)(void*)ResolveEntryPoint("InitScreenCapture");
@@ -77,7 +87,35 @@ static void LoadComponent() {
 }
 
 // ---------------------------------------------------------------------------
-// Options
+// Arguments and options
+
+// The C runtime splits the ANSI command line, which Windows converts from the
+// wide one with best fit: a character that the code page lacks becomes '?',
+// or a look-alike ("\uFF0Dk" becomes the option "-k", a fullwidth quote a
+// quote that splits the line elsewhere). So each argument after the
+// program's name must convert back to the same argument of the wide command
+// line; otherwise one line names the first that does not, and the program
+// ends with exit code 1 before the component is loaded. CommandLineToArgvW
+// splits by the C runtime's rules for every line that libuv or the shell
+// writes; where the two could differ (a doubled quote inside quotes) the
+// arguments differ and the line is refused, never misread. The program's own
+// path may be lossy: the component is found in UTF-16 (LoadComponent).
+static void CheckArguments() {
+  int wideCount = 0;
+  wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &wideCount);
+  if (wide == NULL) wideCount = 0;
+  static wchar_t converted[32768];  // a command line holds at most 32,767 units
+  for (int i = 1; i < __argc || i < wideCount; i++) {
+    bool exact = i < __argc && i < wideCount &&
+                 MultiByteToWideChar(CP_ACP, 0, __argv[i], -1, converted, ARRAYSIZE(converted)) > 0 &&
+                 wcscmp(converted, wide[i]) == 0;
+    if (!exact) {
+      fprintf(stderr, "%s: argument %d does not convert exactly to the ANSI code page\n", __argv[0], i);
+      exit(1);
+    }
+  }
+  LocalFree(wide);
+}
 
 // A value cut to its buffer could, for -o, save the capture somewhere else,
 // so a value that does not fit ends the program before the capture starts.
@@ -114,6 +152,8 @@ static void __cdecl CaptureFinished(int result) {
 
 // The entry point's own parameters are not used (see ReadOptions).
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+  velmora::UseStartupStdHandles();
+  CheckArguments();
   LoadComponent();
   ReadOptions();
 

@@ -10,8 +10,9 @@ dir=$(cd "$2" && pwd)/wine
 mkdir -p "$dir"
 export WINEPREFIX="$dir/prefix" WINEDEBUG=-all
 # No Mono or Gecko prompts; a crash ends its process instead of hanging in winedbg.
-# A SensApi.dll beside a test copy of the addon stands in for the system's.
-export WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d;sensapi=n,b"
+# The test double of SensApi.dll and Wtsapi32.dll in the prefix's system
+# folder stands in for wine's own.
+export WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d;sensapi,wtsapi32=n,b"
 
 start() {
   stop
@@ -24,6 +25,9 @@ start() {
   export DISPLAY=":$(cat "$dir/display")"
   mkdir -p "$WINEPREFIX"
   [ -f "$WINEPREFIX/system.reg" ] || wine wineboot -i >"$dir/wineboot.log" 2>&1
+  for name in SensApi Wtsapi32; do
+    cp "$dir/../addon-x64/tests/addon/system_double.dll" "$WINEPREFIX/drive_c/windows/system32/$name.dll"
+  done
   # A fresh prefix reports Windows 7, on which node.exe from Node 14.21 on
   # refuses to start. The version is set, and the server that set it has
   # ended, before the persistent server starts: "wineserver -w" would wait

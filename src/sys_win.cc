@@ -9,7 +9,6 @@
 #include "check.h"
 
 #include <windows.h>
-#include <sensapi.h>
 #include <shlobj.h>
 #include <tlhelp32.h>
 #include <wtsapi32.h>
@@ -34,6 +33,7 @@ typedef HPOWERNOTIFY(WINAPI* RegisterPowerSettingNotificationFunction)(HANDLE, L
 typedef BOOL(WINAPI* UnregisterPowerSettingNotificationFunction)(HPOWERNOTIFY);
 typedef BOOL(WINAPI* WTSRegisterSessionNotificationFunction)(HWND, DWORD);
 typedef BOOL(WINAPI* WTSUnRegisterSessionNotificationFunction)(HWND);
+typedef BOOL(WINAPI* IsNetworkAliveFunction)(LPDWORD);
 
 // Guards s_asyncQueue: a post holds it shared from its look at the pointer to
 // its wake-up of the loop, unwatch holds it exclusively while it detaches the
@@ -57,6 +57,10 @@ static BOOL s_lastNetworkState;
 static HMODULE s_user32Module;
 // Wtsapi32.dll, likewise.
 static HMODULE s_wtsapi32Module;
+// SensApi.dll, likewise.
+static HMODULE s_sensApiModule;
+// IsNetworkAlive, resolved at each start, as the four below are.
+static IsNetworkAliveFunction s_IsNetworkAlive;
 // The four notification entry points, resolved at each start; the window
 // thread runs only if all four exist.
 static RegisterPowerSettingNotificationFunction s_RegisterPowerSettingNotification;
@@ -67,6 +71,9 @@ static WTSUnRegisterSessionNotificationFunction s_WTSUnRegisterSessionNotificati
 static HWND s_eventWindow;
 // The window's power-setting registrations, one per row of s_powerSettingEvents.
 static HPOWERNOTIFY s_powerNotifications[5];
+// Global\TermSrvReadyEvent while the window thread waits for it to retry its
+// failed session registration; null otherwise.
+static HANDLE s_sessionServiceReady;
 
 // ---------------------------------------------------------------------------
 // System libraries
@@ -118,22 +125,25 @@ static int ListProcessesOfSameExeFile(int pid, ProcessIdPair* items, int capacit
   if (snapshot == INVALID_HANDLE_VALUE) return 0;
   DWORD wanted = pid == 0 ? GetCurrentProcessId() : static_cast<DWORD>(pid);
 
-  PROCESSENTRY32 target;
+  // The wide records: in the ANSI ones every character that the code page
+  // cannot hold reads as '?', so that two different names of three Chinese
+  // characters each would both read "???.exe" and match.
+  PROCESSENTRY32W target;
   memset(&target, 0, sizeof(target));
   target.dwSize = sizeof(target);
-  BOOL more = Process32First(snapshot, &target);
-  while (more && target.th32ProcessID != wanted) more = Process32Next(snapshot, &target);
+  BOOL more = Process32FirstW(snapshot, &target);
+  while (more && target.th32ProcessID != wanted) more = Process32NextW(snapshot, &target);
   if (!more) {
     CloseHandle(snapshot);
     return 0;
   }
 
   int count = 0;
-  PROCESSENTRY32 entry;
+  PROCESSENTRY32W entry;
   memset(&entry, 0, sizeof(entry));
   entry.dwSize = sizeof(entry);
-  for (more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
-    if (strcmp(entry.szExeFile, target.szExeFile) != 0) continue;
+  for (more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
+    if (wcscmp(entry.szExeFile, target.szExeFile) != 0) continue;
     if (count < capacity) {
       items[count].pid = entry.th32ProcessID;
       items[count].ppid = entry.th32ParentProcessID;
@@ -599,17 +609,26 @@ static void DeliverEvent(void*, SysEvent* event) {
   (void)callback.As<v8::Function>()->Call(isolate->GetCurrentContext(), v8::Null(isolate), 2, argv);
 }
 
+// The queue is published before any script code can run: EmitAsyncInit runs
+// the init hooks of async_hooks, and a hook that calls watch must find this
+// queue (and be answered 1) instead of making a second one. A hook that calls
+// unwatch ends this watch before its resource is stored; its life ends here.
 static int StartWatching(v8::Isolate* isolate) {
   AsyncQueue* queue = AsyncQueueNew(uv_default_loop(), DeliverEvent, NULL);
   CHECK(queue != NULL);
-  v8::Local<v8::Object> resource = v8::Object::New(isolate);
-  s_asyncResource.Reset(isolate, resource);
-  s_asyncContext = node::EmitAsyncInit(isolate, resource, "velmora_node_sys:watch");
   AcquireSRWLockExclusive(&s_asyncQueueLock);
   s_asyncQueue = queue;
   ReleaseSRWLockExclusive(&s_asyncQueueLock);
-  if (s_sourcesStarted != 0) return 0;
-  return StartEventSources();
+  int status = s_sourcesStarted != 0 ? 0 : StartEventSources();
+  v8::Local<v8::Object> resource = v8::Object::New(isolate);
+  node::async_context context = node::EmitAsyncInit(isolate, resource, "velmora_node_sys:watch");
+  if (s_asyncQueue == queue) {
+    s_asyncResource.Reset(isolate, resource);
+    s_asyncContext = context;
+  } else {
+    node::EmitAsyncDestroy(isolate, context);
+  }
+  return status;
 }
 
 void watch(const v8::FunctionCallbackInfo<v8::Value>& args) {
@@ -628,8 +647,9 @@ void unwatch(const v8::FunctionCallbackInfo<v8::Value>& args) {
   AsyncQueue* queue = s_asyncQueue;
   s_asyncQueue = NULL;
   ReleaseSRWLockExclusive(&s_asyncQueueLock);
-  if (queue != NULL) {
-    AsyncQueueClose(queue);
+  if (queue != NULL) AsyncQueueClose(queue);
+  // Empty when an init hook of this very watch calls unwatch.
+  if (queue != NULL && !s_asyncResource.IsEmpty()) {
     node::EmitAsyncDestroy(isolate, s_asyncContext);
     s_asyncResource.Reset();
   }
@@ -685,6 +705,15 @@ static void MapPowerSetting(const POWERBROADCAST_SETTING* record, const char** t
   }
 }
 
+// The timer that retries a failed session registration, and its period.
+enum { kSessionRetryTimer = 1, kSessionRetryMilliseconds = 5000 };
+
+static void RetrySessionRegistration(HWND window) {
+  if (!s_WTSRegisterSessionNotification(window, NOTIFY_FOR_THIS_SESSION)) {
+    SetTimer(window, kSessionRetryTimer, kSessionRetryMilliseconds, NULL);
+  }
+}
+
 // WM_CLOSE ends the notifications and clears the sink, after which no event
 // of any kind is posted again in this process. It does not reach
 // DefWindowProcA, so the window lives until the thread ends.
@@ -702,12 +731,24 @@ static LRESULT CALLBACK EventWindowProc(HWND window, UINT message, WPARAM wParam
         s_WTSUnRegisterSessionNotification(s_eventWindow);
         s_eventWindow = NULL;
       }
+      KillTimer(window, kSessionRetryTimer);
       s_eventSink = NULL;
       PostQuitMessage(0);
       return 0;
     case WM_POWERBROADCAST:
-      if (wParam == PBT_POWERSETTINGCHANGE) {
+      // The system sends the power-setting record; any process can post this
+      // message, with any lParam, to a window it finds by its class name, and
+      // a posted lParam points at nothing of ours.
+      if (wParam == PBT_POWERSETTINGCHANGE && lParam != 0 &&
+          (InSendMessageEx(NULL) & ISMEX_SEND) != 0) {
         MapPowerSetting(reinterpret_cast<const POWERBROADCAST_SETTING*>(lParam), &type, &state);
+      }
+      break;
+    case WM_TIMER:
+      // KillTimer fails for a timer that is not running, so a WM_TIMER that
+      // another process posts retries nothing once the registration holds.
+      if (wParam == kSessionRetryTimer && KillTimer(window, kSessionRetryTimer)) {
+        RetrySessionRegistration(window);
       }
       break;
     case WM_WTSSESSION_CHANGE:
@@ -750,20 +791,51 @@ static DWORD WINAPI EventWindowThread(LPVOID) {
     if (s_powerNotifications[i] == NULL) allRegistered = false;
   }
   if (!allRegistered) OutputDebugStringA("RegisterPowerSettingNotification failed");
+  // At logon the registration fails (RPC_S_INVALID_BINDING) until Remote
+  // Desktop Services are ready, which they announce by setting this event;
+  // where it cannot be opened, a timer retries instead.
   if (!s_WTSRegisterSessionNotification(window, NOTIFY_FOR_THIS_SESSION)) {
     OutputDebugStringA("WTSRegisterSessionNotification failed");
+    s_sessionServiceReady = OpenEventA(SYNCHRONIZE, FALSE, "Global\\TermSrvReadyEvent");
+    if (s_sessionServiceReady == NULL) {
+      SetTimer(window, kSessionRetryTimer, kSessionRetryMilliseconds, NULL);
+    }
   }
 
+  // The message loop waits for the event too, while it is open. With
+  // MWMO_INPUTAVAILABLE the wait also ends for messages that are already
+  // queued, which a plain wait for new input would sleep through.
   MSG message;
-  while (GetMessageA(&message, NULL, 0, 0) > 0) DispatchMessageA(&message);
-  return 0;
+  for (;;) {
+    DWORD handleCount = s_sessionServiceReady != NULL ? 1 : 0;
+    DWORD woken = MsgWaitForMultipleObjectsEx(handleCount, &s_sessionServiceReady, INFINITE,
+                                              QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+    if (handleCount == 1 && woken == WAIT_OBJECT_0) {
+      CloseHandle(s_sessionServiceReady);
+      s_sessionServiceReady = NULL;
+      RetrySessionRegistration(window);
+    }
+    while (PeekMessageA(&message, NULL, 0, 0, PM_REMOVE)) {
+      if (message.message == WM_QUIT) {
+        if (s_sessionServiceReady != NULL) CloseHandle(s_sessionServiceReady);
+        s_sessionServiceReady = NULL;
+        return 0;
+      }
+      DispatchMessageA(&message);
+    }
+  }
 }
 
 static DWORD WINAPI NetworkPollerThread(LPVOID) {
   while (s_sourcesStarted != 0) {
     DWORD flags;
-    BOOL alive = IsNetworkAlive(&flags);
-    if (alive != s_lastNetworkState) {
+    // The result means nothing when the last error is not 0 afterwards (for
+    // instance while the System Event Notification Service is stopped), and
+    // the function sets it only when it fails. A failed poll keeps the last
+    // state.
+    SetLastError(0);
+    BOOL alive = s_IsNetworkAlive(&flags);
+    if (GetLastError() == 0 && alive != s_lastNetworkState) {
       PostToSink("network", alive ? "on" : "off");
       s_lastNetworkState = alive;
     }
@@ -779,6 +851,11 @@ static int StartEventSources() {
   CHECK(s_user32Module != NULL);
   if (s_wtsapi32Module == NULL) s_wtsapi32Module = LoadSystemLibrary("Wtsapi32.dll");
   CHECK(s_wtsapi32Module != NULL);
+  if (s_sensApiModule == NULL) s_sensApiModule = LoadSystemLibrary("SensApi.dll");
+  CHECK(s_sensApiModule != NULL);
+  s_IsNetworkAlive =
+      reinterpret_cast<IsNetworkAliveFunction>(GetProcAddress(s_sensApiModule, "IsNetworkAlive"));
+  CHECK(s_IsNetworkAlive != NULL);
   s_eventSink = postEvent;
 
   s_RegisterPowerSettingNotification = reinterpret_cast<RegisterPowerSettingNotificationFunction>(

@@ -6,14 +6,35 @@
 // only report: -1 for a bad command or a list that could not be placed, -2 for
 // a missing sub-command, 0 otherwise; getfiles always ends with 0. Nothing is
 // written to standard error.
+//
+// Both commands wait up to about half a second for a clipboard that another
+// program holds. getfiles reads the list itself, in one walk, and prints
+// nothing of a block that fails its check (drop_list.h).
 #include <windows.h>
-#include <shellapi.h>
 #include <shlobj.h>
+#include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
+#include "drop_list.h"
+#include "std_handles.h"
+
 static_assert(sizeof(DROPFILES) == 20, "the list's paths start right after a 20-byte header");
+
+// ---- the clipboard ----------------------------------------------------------
+
+// Clipboard history and cloud clipboard services open the clipboard right
+// after each change, for a moment: both commands try again every 10 ms for
+// about half a second before they take the clipboard to be held.
+static bool OpenClipboardSoon() {
+  DWORD start = GetTickCount();
+  while (!OpenClipboard(NULL)) {
+    if (GetTickCount() - start >= 500) return false;
+    Sleep(10);
+  }
+  return true;
+}
 
 // ---- setfiles ---------------------------------------------------------------
 
@@ -51,7 +72,7 @@ static HGLOBAL BuildDropList(int count, wchar_t** paths) {
 }
 
 static int SetFiles(int count, wchar_t** paths) {
-  if (!OpenClipboard(NULL)) return -1;
+  if (!OpenClipboardSoon()) return -1;
   HGLOBAL block = BuildDropList(count, paths);
   if (block == NULL) {
     CloseClipboard();
@@ -84,40 +105,53 @@ static void* Reserve(Buffer* buffer, size_t size) {
   return buffer->data;
 }
 
-// Prints one path as a UTF-8 line; the C runtime's text mode makes the line
-// feed CR LF. A path that cannot be converted for lack of memory is left out.
-static void PrintPath(const wchar_t* path, UINT length, Buffer* utf8) {
-  int size = WideCharToMultiByte(CP_UTF8, 0, path, length + 1, NULL, 0, NULL, NULL);
-  char* line = static_cast<char*>(Reserve(utf8, size));
-  if (size == 0 || line == NULL) return;
-  WideCharToMultiByte(CP_UTF8, 0, path, length + 1, line, size, NULL, NULL);
-  // The line feed takes the terminator's place. Written with fwrite, because
-  // wine's C runtime flushes at every line feed that printf or fputs write:
-  // one system write per path.
-  line[size - 1] = '\n';
-  fwrite(line, 1, size, stdout);
+// Prints one name of length units as a UTF-8 line; the C runtime's text mode
+// makes the line feed CR LF. ANSI names are converted from the ANSI code page
+// first, as DragQueryFileW converts them. A name that cannot be converted for
+// lack of memory is left out.
+static void PrintName(const uint8_t* name, size_t length, bool wide, Buffer* units, Buffer* utf8) {
+  const wchar_t* text = reinterpret_cast<const wchar_t*>(name);
+  int count = static_cast<int>(length);
+  if (!wide || reinterpret_cast<uintptr_t>(name) % sizeof(wchar_t) != 0) {
+    wchar_t* copy = static_cast<wchar_t*>(Reserve(units, length * sizeof(wchar_t)));
+    if (copy == NULL) return;
+    if (wide) {
+      memcpy(copy, name, length * sizeof(wchar_t));  // an odd pFiles: units unaligned
+    } else {
+      count = MultiByteToWideChar(CP_ACP, 0, reinterpret_cast<const char*>(name), count, copy, count);
+    }
+    text = copy;
+  }
+  // At most 3 bytes a UTF-16 unit, then the line feed.
+  char* line = static_cast<char*>(Reserve(utf8, 3 * length + 1));
+  if (line == NULL) return;
+  int size = WideCharToMultiByte(CP_UTF8, 0, text, count, line, 3 * count, NULL, NULL);
+  if (size == 0) return;
+  line[size] = '\n';
+  // fwrite, because wine's C runtime flushes at every line feed that printf
+  // or fputs write: one system write per name.
+  fwrite(line, 1, size + 1, stdout);
 }
 
+// Prints the names of a list that passes the check in one walk; the check
+// walks it once before, so that a malformed list prints nothing at all.
 static int GetFiles() {
-  if (!OpenClipboard(NULL)) return 0;
+  if (!OpenClipboardSoon()) return 0;
   // The handle stays the clipboard's; it is only read here.
-  HDROP list = static_cast<HDROP>(GetClipboardData(CF_HDROP));
-  if (list != NULL) {
-    Buffer path = {}, utf8 = {};
-    UINT count = DragQueryFileW(list, 0xFFFFFFFF, NULL, 0);
-    for (UINT i = 0; i < count; i++) {
-      // Asking for the length first prints long paths whole; a fixed buffer
-      // would cut them into the name of another file.
-      UINT length = DragQueryFileW(list, i, NULL, 0);
-      if (length == 0) continue;
-      wchar_t* units = static_cast<wchar_t*>(Reserve(&path, (length + 1) * sizeof(wchar_t)));
-      if (units == NULL) continue;
-      length = DragQueryFileW(list, i, units, length + 1);
-      if (length != 0) PrintPath(units, length, &utf8);
+  HGLOBAL data = GetClipboardData(CF_HDROP);
+  const uint8_t* block = data != NULL ? static_cast<const uint8_t*>(GlobalLock(data)) : NULL;
+  velmora::DropList list;
+  if (block != NULL && velmora::CheckDropList(block, GlobalSize(data), &list)) {
+    Buffer units = {}, utf8 = {};
+    for (size_t offset = list.first; offset < list.end;) {
+      const uint8_t* name = block + offset;
+      size_t length = velmora::NextDropName(block, list, &offset);
+      PrintName(name, length, list.wide, &units, &utf8);
     }
-    free(path.data);
+    free(units.data);
     free(utf8.data);
   }
+  if (block != NULL) GlobalUnlock(data);
   CloseClipboard();
   return 0;
 }
@@ -125,6 +159,7 @@ static int GetFiles() {
 // ---- command line -----------------------------------------------------------
 
 int wmain(int argc, wchar_t** argv) {
+  velmora::UseStartupStdHandles();
   if (argc < 2 || lstrcmpW(argv[1], L"clipboard") != 0) return -1;
   if (argc < 3) return -2;
   if (lstrcmpW(argv[2], L"setfiles") == 0) return SetFiles(argc - 3, argv + 3);

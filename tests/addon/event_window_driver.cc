@@ -2,10 +2,13 @@
 // same process the messages that the system would send it.
 //
 //   countEventWindows()                     top-level windows of this process of the class
-//   send(message, wParam)                   SendMessage with lParam 0; its result
+//   send(message, wParam[, lParam])         SendMessage; its result
+//   post(message, wParam, lParam)           PostMessage, as any process can
 //   sendPowerSetting(guid, value, length)   WM_POWERBROADCAST, PBT_POWERSETTINGCHANGE, with
 //                                           a POWERBROADCAST_SETTING whose DataLength is
 //                                           length and whose data starts with value
+//   event(name, set)                        a named manual-reset event, made unset if new
+//                                           and kept for the process's life; set if set
 //
 // A call that finds no window throws.
 #include <node.h>
@@ -40,7 +43,7 @@ static WindowSearch FindEventWindows() {
 }
 
 static bool SendToEventWindow(const v8::FunctionCallbackInfo<v8::Value>& args, UINT message,
-                              WPARAM wParam, LPARAM lParam) {
+                              WPARAM wParam, LPARAM lParam, bool posted = false) {
   v8::Isolate* isolate = args.GetIsolate();
   HWND window = FindEventWindows().found;
   if (window == NULL) {
@@ -48,7 +51,8 @@ static bool SendToEventWindow(const v8::FunctionCallbackInfo<v8::Value>& args, U
         v8::String::NewFromUtf8(isolate, "no velmora_node_sys_wc window in this process")));
     return false;
   }
-  LRESULT result = SendMessageA(window, message, wParam, lParam);
+  LRESULT result = posted ? PostMessageA(window, message, wParam, lParam)
+                          : SendMessageA(window, message, wParam, lParam);
   args.GetReturnValue().Set(v8::Number::New(isolate, static_cast<double>(result)));
   return true;
 }
@@ -59,7 +63,20 @@ static void countEventWindows(const v8::FunctionCallbackInfo<v8::Value>& args) {
 
 static void send(const v8::FunctionCallbackInfo<v8::Value>& args) {
   SendToEventWindow(args, static_cast<UINT>(args[0]->NumberValue()),
-                    static_cast<WPARAM>(args[1]->NumberValue()), 0);
+                    static_cast<WPARAM>(args[1]->NumberValue()),
+                    static_cast<LPARAM>(args[2]->IntegerValue()));
+}
+
+static void post(const v8::FunctionCallbackInfo<v8::Value>& args) {
+  SendToEventWindow(args, static_cast<UINT>(args[0]->NumberValue()),
+                    static_cast<WPARAM>(args[1]->NumberValue()),
+                    static_cast<LPARAM>(args[2]->IntegerValue()), true);
+}
+
+static void event(const v8::FunctionCallbackInfo<v8::Value>& args) {
+  v8::String::Utf8Value name(args[0]);
+  HANDLE event = CreateEventA(NULL, TRUE, FALSE, *name);
+  if (args[1]->BooleanValue()) SetEvent(event);
 }
 
 static void sendPowerSetting(const v8::FunctionCallbackInfo<v8::Value>& args) {
@@ -82,6 +99,8 @@ static void sendPowerSetting(const v8::FunctionCallbackInfo<v8::Value>& args) {
 static void Init(v8::Local<v8::Object> exports) {
   NODE_SET_METHOD(exports, "countEventWindows", countEventWindows);
   NODE_SET_METHOD(exports, "send", send);
+  NODE_SET_METHOD(exports, "post", post);
+  NODE_SET_METHOD(exports, "event", event);
   NODE_SET_METHOD(exports, "sendPowerSetting", sendPowerSetting);
 }
 

@@ -3,10 +3,11 @@
 // (helpers/capture_double.cc): the calls the double logs, the exit code, and
 // the standard streams. Wine hands a windowed program the pipes it is
 // started with, so its buffered output arrives there at a normal exit. The
-// launcher is started through helpers/plain_start.cc, as a starter that
-// hands over standard handles alone would start it: started by node.exe
-// directly, its standard error would land on its standard output, in binary
-// mode (see there why).
+// launcher is started by node.exe directly, a 64-bit parent as the client
+// is, or through helpers/plain_start.cc, which hands over handles alone.
+// The ANSI code page is 1252 here: wine takes it from the locale node.exe
+// starts in (C.UTF-8 maps to en-US); LC_ALL or LANG in a child's
+// environment does not change it.
 const assert = require('assert');
 const childProcess = require('child_process');
 const fs = require('fs');
@@ -16,14 +17,17 @@ const { test, paths, readPeHeaders, sleep, waitFor } = require('./harness');
 
 const PROMPT = 'press any key to abort';
 
-// A folder of its own holding the launcher and, unless component is null,
-// the chosen build of the double as NiuNiuCapture.dll.
-function prepareFolder(component) {
-  const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'capture-'));
+// A folder of its own (named folder inside a new one, when given) holding
+// the launcher and, unless component is null, the chosen build of the
+// double as NiuNiuCapture.dll.
+function prepareFolder(component, folder) {
+  const base = fs.mkdtempSync(path.join(os.tmpdir(), 'capture-'));
+  const dir = folder ? path.join(base, folder) : base;
+  if (folder) fs.mkdirSync(dir);
   const exe = path.join(dir, 'velmora_capture.exe');
   fs.copyFileSync(paths.capture, exe);
   if (component) fs.copyFileSync(path.join(paths.helpers, `${component}.dll`), path.join(dir, 'NiuNiuCapture.dll'));
-  return { dir, exe, log: path.join(dir, 'calls.log') };
+  return { base, exe, log: path.join(base, 'calls.log') };
 }
 
 function environment(log, { result = 1, callback = 'thread', env = {} }) {
@@ -39,10 +43,15 @@ function readCalls(log) {
 }
 
 // Runs the launcher to its end. options: component (default the whole
-// double, null for none), result, callback (thread, sync, never), env.
+// double, null for none) or prepared (a folder from prepareFolder), result,
+// callback (thread, sync, never), env, starter (plain_start, or by default
+// none).
 function runCapture(args, options = {}) {
-  const { exe, log } = prepareFolder(options.component === undefined ? 'capture_double' : options.component);
-  const run = childProcess.spawnSync(path.win32.join(paths.helpers, 'plain_start.exe'), [exe, ...args],
+  const { exe, log } = options.prepared ||
+    prepareFolder(options.component === undefined ? 'capture_double' : options.component);
+  const [file, starterArgs] = options.starter === 'plain_start'
+    ? [path.win32.join(paths.helpers, 'plain_start.exe'), [exe, ...args]] : [exe, args];
+  const run = childProcess.spawnSync(file, starterArgs,
     { encoding: 'latin1', timeout: 60000, env: environment(log, options) });
   assert.strictEqual(run.error, undefined);
   return { status: run.status, stdout: run.stdout, stderr: run.stderr, calls: readCalls(log), exe };
@@ -73,7 +82,8 @@ test('a 32-bit windowed program that imports from no DLL beyond the system\'s', 
   const headers = readPeHeaders(paths.capture);
   assert.strictEqual(headers.machine, 0x14c);  // IMAGE_FILE_MACHINE_I386
   assert.strictEqual(headers.subsystem, 2);  // IMAGE_SUBSYSTEM_WINDOWS_GUI: no console window
-  assert.deepStrictEqual(headers.imports.map((name) => name.toLowerCase()).sort(), ['kernel32.dll', 'msvcrt.dll']);
+  assert.deepStrictEqual(headers.imports.map((name) => name.toLowerCase()).sort(),
+                         ['kernel32.dll', 'msvcrt.dll', 'shell32.dll']);
   assert.strictEqual(headers.hasDelayImports, false);
 });
 
@@ -145,6 +155,33 @@ test('arguments in the ANSI code page: the component gets the text the starter g
   assertCaptured(runCapture(['-o', 'café.png']), 'café.png', '');
 });
 
+test('arguments that the code page cannot hold exactly: one line on stderr naming the first, exit code 1, nothing loaded', () => {
+  for (const [args, position] of [
+    [['-o', 'C:\\文档\\a.png'], 2],  // would reach the component as "C:\??\a.png"
+    [['\uff0dk', 'injected'], 1],  // best fit would make it the option -k
+    [['-o', 'out', 'x\uff02y z\uff02'], 3],  // a fullwidth quote would split the line elsewhere
+    [['-o', 'out', 'ignored', 'é', '\u0100'], 5],  // non-options too
+  ]) {
+    for (const component of ['capture_double', null]) {
+      const run = runCapture(args, { component });
+      assert.strictEqual(run.status, 1, args.join(' '));
+      assert.strictEqual(run.stderr, `${run.exe}: argument ${position} does not convert exactly to the ANSI code page\r\n`);
+      assert.strictEqual(run.stdout, '');
+      assert.deepStrictEqual(run.calls, []);
+    }
+  }
+});
+
+test('the component is looked for by the UTF-16 path of the launcher\'s folder', () => {
+  // "\uff30rograms" reads "Programs" in code page 1252, where a decoy lacking
+  // an entry point would be found.
+  const prepared = prepareFolder('capture_double', '\uff30rograms');
+  fs.mkdirSync(path.join(prepared.base, 'Programs'));
+  fs.copyFileSync(path.join(paths.helpers, 'capture_double_without_StartScreenCapture.dll'),
+                  path.join(prepared.base, 'Programs', 'NiuNiuCapture.dll'));
+  assertCaptured(runCapture(['-o', 'out'], { prepared }), 'out', '');
+});
+
 test('non-options anywhere are ignored', () => {
   assertCaptured(runCapture(['a', '-o', 'x', 'b', '-', '-k', 'y', 'c']), 'x', 'y');
 });
@@ -153,11 +190,13 @@ test('"--" ends the options', () => {
   assertCaptured(runCapture(['-o', 'x', '--', '-k', 'y']), 'x', '');
 });
 
-test('an unknown option and a missing argument are reported and the capture still starts', () => {
-  const run = runCapture(['-x', '-o', 'out', '-k']);
-  assertCaptured(run, 'out', '');
-  assert.strictEqual(run.stderr,
-    `${run.exe}: illegal option -- x\r\n${run.exe}: option requires an argument -- k\r\n`);
+test('an unknown option and a missing argument are reported on stderr, in text mode, from either starter', () => {
+  for (const starter of [undefined, 'plain_start']) {
+    const run = runCapture(['-x', '-o', 'out', '-k'], { starter });
+    assertCaptured(run, 'out', '');
+    assert.strictEqual(run.stderr,
+      `${run.exe}: illegal option -- x\r\n${run.exe}: option requires an argument -- k\r\n`);
+  }
 });
 
 test('POSIXLY_CORRECT set: options after a non-option are not read', () => {

@@ -25,9 +25,12 @@ test('unwatch before any watch is false', () => {
 });
 
 test('the first watch starts the sources: one hidden window, and ("network", "on") first', async () => {
+  // The Wtsapi32.dll double fails the first session registration; wine has no
+  // Global\TermSrvReadyEvent, so the window's timer retries it (last case).
+  process.env.VELMORA_SESSION_REGISTRATION_FAILURES = '1';
   const first = recorder();
   assert.strictEqual(addon.watch(first.callback), 0);
-  // wine reports the network alive, so the first poll posts "on".
+  // The network is reported alive, so the first poll posts "on".
   assert.ok(await waitFor(() => first.events.length > 0, 5000), 'an event within 5 s');
   assert.deepStrictEqual(first.events, [['network', 'on']]);
   assert.ok(await waitFor(() => driver.countEventWindows() === 1, 5000), 'the hidden window');
@@ -89,4 +92,8 @@ test('a value that is not a function is kept but never called; its events are dr
   await sleep(100);
   assert.deepStrictEqual(later.events, [['session', 'unlock']]);
   assert.strictEqual(addon.unwatch(), true);
+});
+
+test('without Global\\TermSrvReadyEvent a failed session registration is retried on a timer', async () => {
+  assert.ok(await waitFor(() => process.env.VELMORA_SESSION_REGISTRATIONS === '2', 10000));
 });

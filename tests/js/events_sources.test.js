@@ -1,9 +1,10 @@
 'use strict';
 // The event sources of a test copy of the addon: every notification that its
-// hidden window maps, sent as the system would send it, and the network
-// poller, driven by a SensApi.dll double beside the copy that reports what
-// VELMORA_NETWORK_ALIVE says. Wine itself sends no power or session
-// notification and cannot take its network down.
+// hidden window maps, sent as the system would send it, forged ones, and the
+// network poller and the session registration, driven by the double of
+// SensApi.dll and Wtsapi32.dll in the prefix's system folder. Wine itself sends no power
+// or session notification, cannot take its network down and has no
+// Global\TermSrvReadyEvent; the test makes that event and sets it.
 const assert = require('assert');
 const fs = require('fs');
 const os = require('os');
@@ -11,17 +12,20 @@ const path = require('path');
 const { test, paths, sleep, waitFor } = require('./harness');
 
 const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'events-sources-'));
-for (const file of [paths.addon, path.win32.join(paths.testAddons, 'SensApi.dll')]) {
-  fs.copyFileSync(file, path.join(dir, path.win32.basename(file)));
-}
+fs.copyFileSync(paths.addon, path.join(dir, 'velmora_node_sys.node'));
+const driverPath = path.win32.join(paths.testAddons, 'event_window_driver.node');
+// A SensApi.dll planted beside the addon, without IsNetworkAlive: the addon
+// would fail to load, or to start its sources, if it took this one.
+fs.copyFileSync(driverPath, path.join(dir, 'SensApi.dll'));
 const addon = require(path.join(dir, 'velmora_node_sys.node'));
-const driver = require(path.win32.join(paths.testAddons, 'event_window_driver.node'));
+const driver = require(driverPath);
 
 const WM_CLOSE = 0x0010;
 const WM_POWERBROADCAST = 0x0218;
 const WM_WTSSESSION_CHANGE = 0x02b1;
 const PBT_APMSUSPEND = 0x0004;
 const PBT_APMRESUMEAUTOMATIC = 0x0012;
+const PBT_POWERSETTINGCHANGE = 0x8013;
 
 const LIDSWITCH = 'BA3E0F4D-B817-4094-A2D1-D56379E6A0F3';
 const DISPLAY = '6FE69556-704A-47A0-8F24-C28D936FDA47';
@@ -40,10 +44,37 @@ async function expectEvents(send, expected) {
   assert.deepStrictEqual(events, expected);
 }
 
-test('the first poll of a connected machine posts ("network", "on")', async () => {
+test('the first poll of a connected machine posts ("network", "on"), from the system folder\'s SensApi.dll', async () => {
+  process.env.VELMORA_SESSION_REGISTRATION_FAILURES = '2';
+  driver.event('Global\\TermSrvReadyEvent', false);
   assert.strictEqual(addon.watch((type, state) => events.push([type, state])), 0);
   assert.ok(await waitFor(() => events.length > 0 && driver.countEventWindows() === 1, 5000));
   assert.deepStrictEqual(events, [['network', 'on']]);
+});
+
+test('a failed session registration is retried once Global\\TermSrvReadyEvent is set, then on a timer', async () => {
+  const registrations = () => process.env.VELMORA_SESSION_REGISTRATIONS;
+  await sleep(1000);
+  assert.strictEqual(registrations(), '1');
+  // The message loop runs on while it waits.
+  await expectEvents(() => driver.send(WM_WTSSESSION_CHANGE, 7), [['session', 'lock']]);
+  driver.event('Global\\TermSrvReadyEvent', true);
+  assert.ok(await waitFor(() => registrations() === '2', 2000), registrations());
+  // The second failure leaves it to the timer, every 5 s; the third call succeeds.
+  assert.ok(await waitFor(() => registrations() === '3', 10000), registrations());
+  await sleep(6000);
+  assert.strictEqual(registrations(), '3');
+});
+
+test('forged power broadcasts post nothing and harm nothing: posted ones, and a null record', async () => {
+  await expectEvents(() => {
+    driver.post(WM_POWERBROADCAST, PBT_POWERSETTINGCHANGE, 0);
+    driver.post(WM_POWERBROADCAST, PBT_POWERSETTINGCHANGE, 8);
+    assert.strictEqual(driver.send(WM_POWERBROADCAST, PBT_POWERSETTINGCHANGE, 0), 0);
+    // Posted last, it arrives once the forged ones have been handled.
+    driver.post(WM_WTSSESSION_CHANGE, 7, 0);
+  }, [['session', 'lock']]);
+  await expectEvents(() => driver.sendPowerSetting(DISPLAY, 2, 4), [['display', 'dimmed']]);
 });
 
 test('power settings: every value of every row, values without a name, and short records', async () => {
@@ -94,6 +125,15 @@ test('network down, then up: one "off" and one "on", each within about a second'
   assert.ok(Date.now() - up < 1500, `on after ${Date.now() - up} ms`);
   await sleep(2000);
   assert.deepStrictEqual(events, [['network', 'off'], ['network', 'on']]);
+});
+
+test('a failing IsNetworkAlive posts nothing and keeps the last state', async () => {
+  events = [];
+  process.env.VELMORA_NETWORK_ALIVE = 'error';
+  await sleep(2000);
+  process.env.VELMORA_NETWORK_ALIVE = '1';
+  await sleep(2000);
+  assert.deepStrictEqual(events, []);
 });
 
 test('a second copy of the addon cannot register the window class and runs on network events alone', async () => {

@@ -80,3 +80,20 @@ test('an executable whose name differs only in letter case is another executable
     child.kill();
   }
 });
+
+test('names that the ANSI code page cannot hold are told apart', async () => {
+  // In the ANSI snapshot records both names read "???.exe" under wine.
+  const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'wide-'));
+  const children = ['\u8282\u70b9\u4e00.exe', '\u5ba2\u6237\u7aef.exe'].map((name) => {
+    fs.copyFileSync(paths.nodeExe, path.join(dir, name));
+    return startIdleProcess(path.join(dir, name));
+  });
+  try {
+    await sleep(500);
+    for (const child of children) {
+      assert.deepStrictEqual(addon.getProcessesOfSameExeFile(child.pid), [{ pid: child.pid, ppid: process.pid }]);
+    }
+  } finally {
+    children.forEach((child) => child.kill());
+  }
+});

@@ -1,9 +1,14 @@
 'use strict';
 // veltools.exe: its command line and exit codes, the clipboard's file-drop
 // block byte for byte, the printed lines, and its behaviour next to other
-// programs that use the clipboard (clipboard_helper.exe).
+// programs that use the clipboard (clipboard_helper.exe). veltools is
+// started by node.exe directly, a 64-bit parent as the client is, with a
+// pipe for each standard stream: every case sees its stdout and its stderr
+// apart.
 const assert = require('assert');
 const childProcess = require('child_process');
+const fs = require('fs');
+const os = require('os');
 const path = require('path');
 const { test, paths, readPeHeaders, waitFor } = require('./harness');
 
@@ -39,13 +44,25 @@ function clipboardBlock() {
   return hex === 'none' ? null : Buffer.from(hex, 'hex');
 }
 
-// The block that veltools writes for a list: the 20-byte header (offset 20,
-// fWide 1), each path in UTF-16LE with its NUL, then the closing NUL.
-function dropList(list) {
+// A block of the 20-byte header (pFiles, fWide), then the names, each with
+// its NUL, and the closing NUL, in UTF-16LE or in latin1 (code page 1252 for
+// the names used here).
+function block(pFiles, fWide, names, encoding = 'utf16le') {
   const header = Buffer.alloc(20);
-  header.writeUInt32LE(20, 0);
-  header.writeUInt32LE(1, 16);
-  return Buffer.concat([header, ...list.map((p) => Buffer.from(`${p}\0`, 'utf16le')), Buffer.alloc(2)]);
+  header.writeUInt32LE(pFiles, 0);
+  header.writeUInt32LE(fWide, 16);
+  return Buffer.concat([header, Buffer.from(names.map((p) => `${p}\0`).join('') + '\0', encoding)]);
+}
+
+// The block that veltools writes for a list.
+const dropList = (list) => block(20, 1, list);
+
+// Places bytes on the clipboard as its CF_HDROP block, as another program may.
+function putRaw(bytes) {
+  const file = path.join(fs.mkdtempSync(path.join(os.tmpdir(), 'block-')), 'block.bin');
+  fs.writeFileSync(file, bytes);
+  clipboardHelper('putraw', file);
+  fs.unlinkSync(file);
 }
 
 function lines(list) {
@@ -61,9 +78,10 @@ function assertRoundTrip(list) {
   assert.deepStrictEqual(got.stdout, lines(list));
 }
 
-// Runs fn while clipboard_helper holds the clipboard open.
-async function whileHeld(fn) {
-  const holder = childProcess.spawn(helper, ['hold'], { stdio: ['pipe', 'pipe', 'pipe'] });
+// Runs fn while clipboard_helper holds the clipboard open, until fn returns
+// or for ms milliseconds.
+async function whileHeld(fn, ms) {
+  const holder = childProcess.spawn(helper, ms ? ['hold', String(ms)] : ['hold'], { stdio: ['pipe', 'pipe', 'pipe'] });
   let output = '';
   holder.stdout.on('data', (data) => { output += data; });
   holder.stderr.on('data', (data) => { output += data; });
@@ -150,26 +168,65 @@ test('getfiles when the clipboard holds only text: nothing printed, exit 0', () 
 // Wine cannot be made to refuse the block (SetClipboardData failing on an
 // open clipboard) or the allocation, so the exit code -1 for those is not
 // shown here; a clipboard held by another program is the failure it can show.
-test('clipboard held open by another program: setfiles -1 and changes nothing, getfiles 0 silently', async () => {
+test('a clipboard that another program holds: both commands wait for it about half a second, then give up', async () => {
+  // Let go 450 ms after it was taken: veltools, started at once, finds it
+  // held and gets it then, within its half second. A start slower than that
+  // finds it free; either way the command succeeds.
   assertRoundTrip(['C:\\kept']);
+  await whileHeld(() => assert.strictEqual(veltools('clipboard', 'setfiles', 'C:\\after').status, 0), 450);
+  assert.deepStrictEqual(clipboardBlock(), dropList(['C:\\after']));
   await whileHeld(() => {
-    assert.deepStrictEqual(veltools('clipboard', 'setfiles', 'C:\\lost'), { status: MINUS_1, stdout: Buffer.alloc(0) });
-    assert.deepStrictEqual(veltools('clipboard', 'getfiles'), { status: 0, stdout: Buffer.alloc(0) });
+    assert.deepStrictEqual(veltools('clipboard', 'getfiles'), { status: 0, stdout: lines(['C:\\after']) });
+  }, 450);
+  // Held throughout: setfiles -1 and changes nothing, getfiles 0 silently.
+  await whileHeld(() => {
+    for (const [args, status] of [[['setfiles', 'C:\\lost'], MINUS_1], [['getfiles'], 0]]) {
+      const start = Date.now();
+      assert.deepStrictEqual(veltools('clipboard', ...args), { status, stdout: Buffer.alloc(0) });
+      // Only a lower bound: a slow machine makes the wait longer, not shorter.
+      const elapsed = Date.now() - start;
+      assert.ok(elapsed >= 490, `${args[0]} gave up after ${elapsed} ms`);
+    }
   });
-  assert.deepStrictEqual(clipboardBlock(), dropList(['C:\\kept']));
+  assert.deepStrictEqual(clipboardBlock(), dropList(['C:\\after']));
 });
 
-test('a list of ANSI paths (fWide 0) from another program prints as UTF-8', () => {
-  const list = ['C:\\ansi\\café.txt', 'C:\\b', 'D:\\Ñandú\\ß'];
-  clipboardHelper('putansi', ...list);
-  assert.strictEqual(clipboardBlock().readUInt32LE(16), 0);
+test('blocks from another program: ANSI names convert from the code page; a malformed block prints nothing', () => {
+  const header = (pFiles, fWide) => block(pFiles, fWide, []).slice(0, 20);
+  const name = Buffer.from('C:\\a\0', 'utf16le');
+  const ansi = ['C:\\ansi\\café.txt', 'C:\\b', 'D:\\Ñandú\\ß'];
+  for (const [bytes, list] of [
+    [block(20, 0, ansi, 'latin1'), ansi],
+    // Names at an odd offset, any non-zero fWide.
+    [Buffer.concat([header(21, 7), Buffer.alloc(1), name, Buffer.alloc(2)]), ['C:\\a']],
+    // Malformed: pFiles outside the list, blocks cut short.
+    [block(0x7ffffff0, 1, ['C:\\a']), []],
+    [block(4, 1, ['C:\\a']), []],
+    [Buffer.from([20, 0, 0, 0]), []],
+    [Buffer.concat([header(20, 1), name]), []],
+    [Buffer.concat([header(20, 1), name, Buffer.alloc(1)]), []],
+    [Buffer.concat([header(20, 0), Buffer.from('C:\\a')]), []],
+  ]) {
+    putRaw(bytes);
+    assert.deepStrictEqual(clipboardBlock(), bytes);
+    assert.deepStrictEqual(veltools('clipboard', 'getfiles'), { status: 0, stdout: lines(list) }, bytes.toString('hex'));
+  }
+});
+
+// Its time is measured by scripts/bench.sh veltools; read name by name, as
+// before, this took minutes.
+test('300,000 names from another program print whole, in order', () => {
+  const list = Array.from({ length: 300000 }, (_, i) => String.fromCharCode(0x4e00 + (i % 20000)));
+  putRaw(dropList(list));
   assert.deepStrictEqual(veltools('clipboard', 'getfiles'), { status: 0, stdout: lines(list) });
 });
 
-test('a 32-bit console program that needs no DLL beyond the system\'s', () => {
+test('a 32-bit console program that needs no DLL beyond the system\'s, as the benchmark\'s floor', () => {
+  const imports = (exe) => readPeHeaders(exe).imports.map((name) => name.toLowerCase()).sort();
   const headers = readPeHeaders(paths.veltools);
   assert.strictEqual(headers.machine, 0x14c, 'machine: x86');
   assert.strictEqual(headers.subsystem, 3, 'subsystem: console');
-  assert.deepStrictEqual(headers.imports.map((name) => name.toLowerCase()).sort(),
-                         ['kernel32.dll', 'msvcrt.dll', 'shell32.dll', 'user32.dll']);
+  assert.deepStrictEqual(imports(paths.veltools), ['kernel32.dll', 'msvcrt.dll', 'user32.dll']);
+  // noop.exe, the floor of scripts/bench-veltools.js, loads the same DLLs.
+  assert.deepStrictEqual(imports(path.win32.join(paths.helpers, 'noop.exe')), imports(paths.veltools));
 });
