@@ -1,6 +1,6 @@
 #!/bin/sh
 # bench.sh NAME [ARG...]
-# Builds, then runs scripts/bench-NAME.js (events, keys, veltools) in
+# Builds, then runs scripts/bench-NAME.js (events, keys, versions, veltools) in
 # node.exe under a wine session of its own on out/ (not while the tests run
 # there), and prints its figures. Every process, the wine server too, stays
 # on one CPU: a server round trip costs several times more when the

@@ -2,6 +2,7 @@
 // module with node and binds the script functions onto exports.
 #include "sys_win.h"
 
+#include <uv.h>
 #include <windows.h>
 #include <delayimp.h>
 #include <stdio.h>
@@ -91,20 +92,49 @@ static void SetMethod(v8::Local<v8::Object> target, const char* name,
                       v8::FunctionCallback callback) {
   v8::Isolate* isolate = v8::Isolate::GetCurrent();
   v8::HandleScope scope(isolate);
+  v8::Local<v8::Context> context = isolate->GetCurrentContext();
   v8::Local<v8::FunctionTemplate> tmpl =
       v8::FunctionTemplate::New(isolate, callback, v8::Local<v8::Value>(),
                                 v8::Local<v8::Signature>(), 0,
                                 v8::ConstructorBehavior::kAllow);
-  v8::Local<v8::Function> function = tmpl->GetFunction();
-  v8::Local<v8::String> key =
-      v8::String::NewFromUtf8(isolate, name, v8::String::kNormalString, -1);
+  v8::Local<v8::Function> function;
+  v8::Local<v8::String> key;
+  if (!tmpl->GetFunction(context).ToLocal(&function) ||
+      !v8::String::NewFromUtf8(isolate, name, v8::NewStringType::kNormal, -1).ToLocal(&key)) {
+    return;
+  }
   function->SetName(key);
-  target->Set(key, function);
+  (void)target->Set(context, key, function);
 }
 
+// Worker threads came with Node 10.5 (module 64). The NW.js releases on Node
+// 9.0 to 9.2 lack GetCurrentEventLoop, so module 59 neither needs nor makes
+// the call: the one place where the versions differ in code.
+static bool OnWorkerThread(v8::Isolate* isolate) {
+#if NODE_MODULE_VERSION >= 64
+  return node::GetCurrentEventLoop(isolate) != uv_default_loop();
+#else
+  (void)isolate;
+  return false;
+#endif
+}
+
+// The addon's state (the watch callback, the event queue, the window thread)
+// is one per process and bound to the main thread's loop, so a worker thread
+// that loads it gets an error instead of a second, broken copy of that state.
 static void InitModule(v8::Local<v8::Object> exports, v8::Local<v8::Value>, void*) {
+  v8::Isolate* isolate = v8::Isolate::GetCurrent();
   if (s_missingImport != NULL) {
-    ThrowMissingImport(v8::Isolate::GetCurrent());
+    ThrowMissingImport(isolate);
+    return;
+  }
+  if (OnWorkerThread(isolate)) {
+    v8::Local<v8::String> message;
+    if (v8::String::NewFromUtf8(isolate, "velmora_node_sys can be loaded on the main thread only, "
+                                "not in a worker thread", v8::NewStringType::kNormal, -1)
+            .ToLocal(&message)) {
+      isolate->ThrowException(v8::Exception::Error(message));
+    }
     return;
   }
   SetMethod(exports, "getUserIdleTime", getUserIdleTime);

@@ -104,6 +104,12 @@ void getUserIdleTime(const v8::FunctionCallbackInfo<v8::Value>& args) {
   args.GetReturnValue().Set(v8::Number::New(isolate, idle));
 }
 
+// A script string from NUL-terminated UTF-8; empty when V8 cannot make it.
+static v8::Local<v8::String> NewString(v8::Isolate* isolate, const char* text) {
+  return v8::String::NewFromUtf8(isolate, text, v8::NewStringType::kNormal, -1)
+      .FromMaybe(v8::Local<v8::String>());
+}
+
 // ---------------------------------------------------------------------------
 // Processes that run the same executable
 
@@ -157,8 +163,11 @@ static int32_t ToProcessId(double value) {
 
 void getProcessesOfSameExeFile(const v8::FunctionCallbackInfo<v8::Value>& args) {
   v8::Isolate* isolate = args.GetIsolate();
+  v8::Local<v8::Context> context = isolate->GetCurrentContext();
   int pid = 0;
-  if (args.Length() >= 1 && args[0]->IsNumber()) pid = ToProcessId(args[0]->NumberValue());
+  if (args.Length() >= 1 && args[0]->IsNumber()) {
+    pid = ToProcessId(args[0].As<v8::Number>()->Value());
+  }
 
   v8::Local<v8::Array> result = v8::Array::New(isolate, 0);
   int expected = ListProcessesOfSameExeFile(pid, NULL, 0);
@@ -169,13 +178,13 @@ void getProcessesOfSameExeFile(const v8::FunctionCallbackInfo<v8::Value>& args) 
     // A second snapshot: processes may have started or ended in between.
     int found = ListProcessesOfSameExeFile(pid, pairs, expected);
     int n = found < expected ? found : expected;
-    v8::Local<v8::String> pidKey = v8::String::NewFromUtf8(isolate, "pid");
-    v8::Local<v8::String> ppidKey = v8::String::NewFromUtf8(isolate, "ppid");
-    for (int i = 0; i < n; ++i) {
+    v8::Local<v8::String> pidKey = NewString(isolate, "pid");
+    v8::Local<v8::String> ppidKey = NewString(isolate, "ppid");
+    for (int i = 0; i < n && !pidKey.IsEmpty() && !ppidKey.IsEmpty(); ++i) {
       v8::Local<v8::Object> item = v8::Object::New(isolate);
-      item->Set(pidKey, v8::Number::New(isolate, static_cast<int32_t>(pairs[i].pid)));
-      item->Set(ppidKey, v8::Number::New(isolate, static_cast<int32_t>(pairs[i].ppid)));
-      result->Set(static_cast<uint32_t>(i), item);
+      (void)item->Set(context, pidKey, v8::Number::New(isolate, static_cast<int32_t>(pairs[i].pid)));
+      (void)item->Set(context, ppidKey, v8::Number::New(isolate, static_cast<int32_t>(pairs[i].ppid)));
+      (void)result->Set(context, static_cast<uint32_t>(i), item);
     }
     free(pairs);
   }
@@ -254,7 +263,8 @@ void findChromeWindow(const v8::FunctionCallbackInfo<v8::Value>& args) {
 // function returns at once, so that the exception reaches the script.
 static v8::Local<v8::String> TextArgument(const v8::FunctionCallbackInfo<v8::Value>& args,
                                           int index) {
-  return args[index]->ToString(args.GetIsolate());
+  return args[index]->ToString(args.GetIsolate()->GetCurrentContext())
+      .FromMaybe(v8::Local<v8::String>());
 }
 
 // ---------------------------------------------------------------------------
@@ -438,7 +448,7 @@ void getKnownDirectory(const v8::FunctionCallbackInfo<v8::Value>& args) {
   v8::String::Utf8Value name(isolate, TextArgument(args, 0));
   if (*name == NULL) return;
   char* path = resolveKnownDirectory(*name);
-  args.GetReturnValue().Set(v8::String::NewFromUtf8(isolate, path != NULL ? path : ""));
+  args.GetReturnValue().Set(NewString(isolate, path != NULL ? path : ""));
   free(path);
 }
 
@@ -592,9 +602,7 @@ static void DeliverEvent(void*, SysEvent* event) {
   v8::HandleScope scope(isolate);
   v8::Local<v8::Value> callback = v8::Local<v8::Value>::New(isolate, s_callback);
   if (callback.IsEmpty() || !callback->IsFunction()) return;
-  v8::Local<v8::Value> argv[2] = {
-      v8::String::NewFromUtf8(isolate, event->type, v8::String::kNormalString, -1),
-      v8::String::NewFromUtf8(isolate, event->state, v8::String::kNormalString, -1)};
+  v8::Local<v8::Value> argv[2] = {NewString(isolate, event->type), NewString(isolate, event->state)};
   if (argv[0].IsEmpty() || argv[1].IsEmpty()) return;
   v8::Local<v8::Object> resource = v8::Local<v8::Object>::New(isolate, s_asyncResource);
   node::CallbackScope callbackScope(isolate, resource, s_asyncContext);

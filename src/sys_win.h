@@ -2,6 +2,10 @@
 #ifndef VELMORA_SYS_WIN_H
 #define VELMORA_SYS_WIN_H
 
+// The v8.h of Node 12 to 16 names this Windows structure in a declaration
+// without declaring it first, and windows.h comes after node.h here.
+struct _EXCEPTION_POINTERS;
+
 #include <node.h>
 
 // The script callback of watch(); empty when nothing is watched.
