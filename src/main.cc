@@ -78,10 +78,9 @@ static const HRESULT s_hostImportsBound = __HrLoadAllImportsForDll("node.exe");
 // runtime shuts down, the host may have disposed of the isolate already.
 v8::Persistent<v8::Value> s_callback;
 
-static void ThrowMissingImport(v8::Isolate* isolate) {
-  char message[1024];
-  snprintf(message, sizeof(message),
-           "velmora_node_sys cannot run in this host: it does not export %s", s_missingImport);
+// Makes require() throw an Error with this message; the only errors the addon
+// throws, both about loading it where it cannot work.
+static void ThrowLoadError(v8::Isolate* isolate, const char* message) {
   v8::Local<v8::String> text;
   if (v8::String::NewFromUtf8(isolate, message, v8::NewStringType::kNormal).ToLocal(&text)) {
     isolate->ThrowException(v8::Exception::Error(text));
@@ -125,16 +124,15 @@ static bool OnWorkerThread(v8::Isolate* isolate) {
 static void InitModule(v8::Local<v8::Object> exports, v8::Local<v8::Value>, void*) {
   v8::Isolate* isolate = v8::Isolate::GetCurrent();
   if (s_missingImport != NULL) {
-    ThrowMissingImport(isolate);
+    char message[1024];
+    snprintf(message, sizeof(message),
+             "velmora_node_sys cannot run in this host: it does not export %s", s_missingImport);
+    ThrowLoadError(isolate, message);
     return;
   }
   if (OnWorkerThread(isolate)) {
-    v8::Local<v8::String> message;
-    if (v8::String::NewFromUtf8(isolate, "velmora_node_sys can be loaded on the main thread only, "
-                                "not in a worker thread", v8::NewStringType::kNormal, -1)
-            .ToLocal(&message)) {
-      isolate->ThrowException(v8::Exception::Error(message));
-    }
+    ThrowLoadError(isolate,
+                   "velmora_node_sys can be loaded on the main thread only, not in a worker thread");
     return;
   }
   SetMethod(exports, "getUserIdleTime", getUserIdleTime);

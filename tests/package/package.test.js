@@ -1,7 +1,8 @@
 'use strict';
 // The addon as a package, checked on the host (Linux node):
-//   node package.test.js SOURCE_DIR NODE_DIR "SOURCES" "LIBRARIES" CLIENT_DIR
-// with the main build's addon sources and system libraries as CMake lists.
+//   node package.test.js SOURCE_DIR NODE_DIR "SOURCES" "LIBRARIES" CLIENT_DIR "MODULES"
+// with the main build's addon sources, system libraries and Node module
+// versions as CMake lists.
 // It cannot build with MSVC here; it checks what can be checked without it,
 // and leaves in CLIENT_DIR a client package with the addon installed, which
 // the wine tests load.
@@ -12,7 +13,8 @@ const os = require('os');
 const path = require('path');
 const { test } = require('node:test');
 
-const [sourceDir, nodeDir, sources, libraries, clientDir] = process.argv.slice(2);
+const [sourceDir, nodeDir, sources, libraries, clientDir, modules] = process.argv.slice(2);
+const prebuilts = modules.split(';').map((module) => `prebuilds/win32-x64/velmora_node_sys.abi${module}.node`);
 const tools = path.join(__dirname, 'node_modules', '.bin');
 
 function run(command, args, cwd, env) {
@@ -43,8 +45,7 @@ test('the package as published holds what node-gyp needs, and node 9.11.2 header
     const manifest = JSON.parse(fs.readFileSync(path.join(unpacked, 'package.json'), 'utf8'));
     assert.strictEqual(manifest.name, 'velmora_node_sys');
     assert.deepStrictEqual(manifest.dependencies, { 'node-gyp-build': '4.8.4' });
-    const prebuilt = 'prebuilds/win32-x64/velmora_node_sys.abi59.node';
-    for (const file of [manifest.main, manifest.types, manifest.prebuild.test, prebuilt, ...sources.split(';')]) {
+    for (const file of [manifest.main, manifest.types, manifest.prebuild.test, ...prebuilts, ...sources.split(';')]) {
       assert.ok(fs.existsSync(path.join(unpacked, file)), `${file} is in the package`);
     }
     run(path.join(tools, 'node-gyp'), ['configure', `--nodedir=${nodeDir}`], unpacked);
@@ -78,7 +79,7 @@ test('a client installs the package from its tarball without building it', () =>
     run(process.execPath, [npm, 'install', '--force', '--no-audit', '--no-fund', tarball], clientDir, env);
     const installed = path.join(clientDir, 'node_modules', 'velmora_node_sys');
     assert.deepStrictEqual(fs.readdirSync(installed).filter((name) => name === 'build'), []);
-    assert.ok(fs.existsSync(path.join(installed, 'prebuilds', 'win32-x64', 'velmora_node_sys.abi59.node')));
+    for (const prebuilt of prebuilts) assert.ok(fs.existsSync(path.join(installed, prebuilt)), prebuilt);
   } finally {
     fs.rmSync(dir, { recursive: true, force: true });
   }
