@@ -1,90 +1,166 @@
-// Binds the addon to its host's node, libuv and V8 entry points, registers the
-// module with node and binds the script functions onto exports.
+// The addon for node's own V8 (Node 9, module version 59): registers the
+// module with node and binds the script functions onto exports. Each one
+// converts its arguments, calls one routine of sys_win.cc and converts the
+// result back. main_napi.cc is the same for Node-API.
+#include "host_imports.h"
 #include "sys_win.h"
 
-#include <uv.h>
-#include <windows.h>
-#include <delayimp.h>
+#include <node.h>
 #include <stdio.h>
 #include <stdlib.h>
 
-// The first entry point that no module of the host exports; null when the
-// host has them all.
-static const char* s_missingImport;
+// The watch callback. Released by unwatch or a replacing watch, never by a
+// destructor: when the C runtime shuts down, the host may have disposed of
+// the isolate already.
+static v8::Persistent<v8::Value> s_callback;
+// The async_hooks resource in whose name the active watch's callback runs.
+static v8::Persistent<v8::Object> s_asyncResource;
+// Its async_hooks identity, from its creation with the watch.
+static node::async_context s_asyncContext;
 
 // ---------------------------------------------------------------------------
-// Host entry points. The addon is linked against node.exe, but delay-loaded,
-// so that this hook can find each entry point wherever the host keeps it.
+// Conversions
 
-// Each import comes from the first of these that is loaded and exports it:
-// node.dll holds node's and libuv's functions in NW.js, nw.dll holds V8's
-// there; the process image holds them all in node.exe, and in an embedder
-// that links node statically under another name. None is ever loaded here:
-// binding to a second, uninitialised node would defeat the point.
-static FARPROC FindHostExport(const char* name) {
-  static const wchar_t* const modules[] = {L"node.dll", L"nw.dll", NULL /* the process image */};
-  for (const wchar_t* module : modules) {
-    HMODULE handle = GetModuleHandleW(module);
-    FARPROC function = handle != NULL ? GetProcAddress(handle, name) : NULL;
-    if (function != NULL) return function;
-  }
-  return NULL;
+// Argument index as a script string, converted as the script's own
+// `${value}` would; an absent argument reads as "undefined". The handle is
+// empty when the conversion threw (a Symbol, an object whose toString
+// throws): a String::Utf8Value made from it then holds no text, and the
+// function returns at once, so that the exception reaches the script.
+static v8::Local<v8::String> TextArgument(const v8::FunctionCallbackInfo<v8::Value>& args,
+                                          int index) {
+  return args[index]->ToString(args.GetIsolate()->GetCurrentContext())
+      .FromMaybe(v8::Local<v8::String>());
 }
 
-static FARPROC WINAPI HostImportHook(unsigned notification, PDelayLoadInfo info) {
-  // The process image stands for "node.exe", whatever the host is called,
-  // so that the helper never loads a node.exe from the search path.
-  if (notification == dliNotePreLoadLibrary) {
-    return reinterpret_cast<FARPROC>(GetModuleHandleW(NULL));
-  }
-  if (notification == dliNotePreGetProcAddress && info->dlp.fImportByName) {
-    return FindHostExport(info->dlp.szProcName);
-  }
-  return NULL;
+// A script string from NUL-terminated UTF-8; empty when V8 cannot make it.
+static v8::Local<v8::String> NewString(v8::Isolate* isolate, const char* text) {
+  return v8::String::NewFromUtf8(isolate, text, v8::NewStringType::kNormal, -1)
+      .FromMaybe(v8::Local<v8::String>());
 }
 
-// Stands in for an entry point that the host lacks. InitModule reports the
-// lack before anything could call it; it runs only if the lack is in the very
-// calls that report it, or in node_module_register.
-static void MissingImport() {
-  fprintf(stderr, "velmora_node_sys: the host does not export %s\n", s_missingImport);
-  fflush(stderr);
-  abort();
+// ---------------------------------------------------------------------------
+// Script functions
+
+static void getUserIdleTime(const v8::FunctionCallbackInfo<v8::Value>& args) {
+  args.GetReturnValue().Set(v8::Number::New(args.GetIsolate(), static_cast<double>(UserIdleTime())));
 }
 
-static FARPROC WINAPI HostImportFailureHook(unsigned notification, PDelayLoadInfo info) {
-  if (notification != dliFailGetProc) return NULL;
-  if (s_missingImport == NULL) {
-    s_missingImport = info->dlp.fImportByName ? info->dlp.szProcName : "an entry point by ordinal";
+static void getKnownDirectory(const v8::FunctionCallbackInfo<v8::Value>& args) {
+  v8::Isolate* isolate = args.GetIsolate();
+  v8::String::Utf8Value name(isolate, TextArgument(args, 0));
+  if (*name == NULL) return;
+  char* path = resolveKnownDirectory(*name);
+  args.GetReturnValue().Set(NewString(isolate, path != NULL ? path : ""));
+  free(path);
+}
+
+static void getProcessesOfSameExeFile(const v8::FunctionCallbackInfo<v8::Value>& args) {
+  v8::Isolate* isolate = args.GetIsolate();
+  v8::Local<v8::Context> context = isolate->GetCurrentContext();
+  int32_t pid = 0;
+  if (args.Length() >= 1 && args[0]->IsNumber()) {
+    pid = ToProcessId(args[0].As<v8::Number>()->Value());
   }
-  return reinterpret_cast<FARPROC>(MissingImport);
+  v8::Local<v8::Array> result = v8::Array::New(isolate, 0);
+  int count;
+  ProcessIdPair* pairs = ProcessesOfSameExeFile(pid, &count);
+  v8::Local<v8::String> pidKey = NewString(isolate, "pid");
+  v8::Local<v8::String> ppidKey = NewString(isolate, "ppid");
+  for (int i = 0; i < count && !pidKey.IsEmpty() && !ppidKey.IsEmpty(); ++i) {
+    v8::Local<v8::Object> item = v8::Object::New(isolate);
+    (void)item->Set(context, pidKey, v8::Number::New(isolate, static_cast<int32_t>(pairs[i].pid)));
+    (void)item->Set(context, ppidKey, v8::Number::New(isolate, static_cast<int32_t>(pairs[i].ppid)));
+    (void)result->Set(context, static_cast<uint32_t>(i), item);
+  }
+  free(pairs);
+  args.GetReturnValue().Set(result);
 }
 
-// decltype: MSVC's delayimp.h declares the hooks const, mingw-w64's does not.
-decltype(__pfnDliNotifyHook2) __pfnDliNotifyHook2 = HostImportHook;
-decltype(__pfnDliFailureHook2) __pfnDliFailureHook2 = HostImportFailureHook;
+static void findChromeWindow(const v8::FunctionCallbackInfo<v8::Value>& args) {
+  args.GetReturnValue().Set(v8::Number::New(args.GetIsolate(), FindChromeWindowHandle()));
+}
 
-// Binds every import while the library loads, before the module record below
-// is registered (static initialisers run in the order they are defined), so
-// that a host lacking one is found out by require() rather than by a crash at
-// the first call. In a build that links node's libraries directly there is
-// nothing delay-loaded to bind, and the call does nothing.
-static const HRESULT s_hostImportsBound = __HrLoadAllImportsForDll("node.exe");
+static void getKeyState(const v8::FunctionCallbackInfo<v8::Value>& args) {
+  v8::Isolate* isolate = args.GetIsolate();
+  v8::String::Utf8Value name(isolate, TextArgument(args, 0));
+  if (*name == NULL) return;
+  args.GetReturnValue().Set(v8::Number::New(isolate, KeyStateOf(*name)));
+}
+
+static void simulateKeys(const v8::FunctionCallbackInfo<v8::Value>& args) {
+  v8::Isolate* isolate = args.GetIsolate();
+  v8::String::Utf8Value keys(isolate, TextArgument(args, 0));
+  if (*keys == NULL) return;
+  v8::String::Utf8Value mode(isolate, TextArgument(args, 1));
+  if (*mode == NULL) return;
+  SimulateChord(*keys, *mode);
+}
+
+// Windows has no badge: the text is converted, as every text argument is, and
+// dropped.
+static void setBadge(const v8::FunctionCallbackInfo<v8::Value>& args) {
+  TextArgument(args, 0);
+}
+
+// Calls the callback as node calls its own: inside a callback scope, so that
+// the ticks and promise reactions it schedules run as soon as it returns, and
+// an exception it throws is reported as uncaught (process 'uncaughtException')
+// instead of being lost; the next event of the batch is delivered as usual.
+// A value that is not a function is kept but never called.
+static void DeliverEvent(void*, SysEvent* event) {
+  v8::Isolate* isolate = v8::Isolate::GetCurrent();
+  v8::HandleScope scope(isolate);
+  v8::Local<v8::Value> callback = v8::Local<v8::Value>::New(isolate, s_callback);
+  if (callback.IsEmpty() || !callback->IsFunction()) return;
+  v8::Local<v8::Value> argv[2] = {NewString(isolate, event->type), NewString(isolate, event->state)};
+  if (argv[0].IsEmpty() || argv[1].IsEmpty()) return;
+  v8::Local<v8::Object> resource = v8::Local<v8::Object>::New(isolate, s_asyncResource);
+  node::CallbackScope callbackScope(isolate, resource, s_asyncContext);
+  (void)callback.As<v8::Function>()->Call(isolate->GetCurrentContext(), v8::Null(isolate), 2, argv);
+}
+
+// EmitAsyncInit runs the init hooks of async_hooks, which may call watch (it
+// finds the watch being made, and answers 1) or unwatch (it ends that watch,
+// whose async context then ends here).
+static void watch(const v8::FunctionCallbackInfo<v8::Value>& args) {
+  v8::Isolate* isolate = v8::Isolate::GetCurrent();
+  s_callback.Reset(isolate, args[0]);
+  int32_t status = 1;
+  if (ActiveWatch() == 0) {
+    status = StartWatch(uv_default_loop(), DeliverEvent);
+    uint32_t started = ActiveWatch();
+    v8::Local<v8::Object> resource = v8::Object::New(isolate);
+    node::async_context context = node::EmitAsyncInit(isolate, resource, "velmora_node_sys:watch");
+    if (ActiveWatch() == started) {
+      s_asyncResource.Reset(isolate, resource);
+      s_asyncContext = context;
+    } else {
+      node::EmitAsyncDestroy(isolate, context);
+    }
+  }
+  args.GetReturnValue().Set(v8::Number::New(isolate, status));
+}
+
+static void unwatch(const v8::FunctionCallbackInfo<v8::Value>& args) {
+  v8::Isolate* isolate = v8::Isolate::GetCurrent();
+  s_callback.Reset();
+  bool watched = EndWatch();
+  // Empty when an init hook of this very watch calls unwatch.
+  if (watched && !s_asyncResource.IsEmpty()) {
+    node::EmitAsyncDestroy(isolate, s_asyncContext);
+    s_asyncResource.Reset();
+  }
+  args.GetReturnValue().Set(watched);
+}
 
 // ---------------------------------------------------------------------------
 // The module
 
-// Released by unwatch or a replacing watch, never by a destructor: when the C
-// runtime shuts down, the host may have disposed of the isolate already.
-v8::Persistent<v8::Value> s_callback;
-
-// Makes require() throw an Error with this message; the only errors the addon
-// throws, both about loading it where it cannot work.
+// Makes require() throw an Error with this message: the only errors the
+// addon throws, both about loading it where it cannot work.
 static void ThrowLoadError(v8::Isolate* isolate, const char* message) {
-  v8::Local<v8::String> text;
-  if (v8::String::NewFromUtf8(isolate, message, v8::NewStringType::kNormal).ToLocal(&text)) {
-    isolate->ThrowException(v8::Exception::Error(text));
-  }
+  v8::Local<v8::String> text = NewString(isolate, message);
+  if (!text.IsEmpty()) isolate->ThrowException(v8::Exception::Error(text));
 }
 
 static void SetMethod(v8::Local<v8::Object> target, const char* name,
@@ -97,40 +173,26 @@ static void SetMethod(v8::Local<v8::Object> target, const char* name,
                                 v8::Local<v8::Signature>(), 0,
                                 v8::ConstructorBehavior::kAllow);
   v8::Local<v8::Function> function;
-  v8::Local<v8::String> key;
-  if (!tmpl->GetFunction(context).ToLocal(&function) ||
-      !v8::String::NewFromUtf8(isolate, name, v8::NewStringType::kNormal, -1).ToLocal(&key)) {
-    return;
-  }
+  v8::Local<v8::String> key = NewString(isolate, name);
+  if (!tmpl->GetFunction(context).ToLocal(&function) || key.IsEmpty()) return;
   function->SetName(key);
   (void)target->Set(context, key, function);
 }
 
-// Worker threads came with Node 10.5 (module 64). The NW.js releases on Node
-// 9.0 to 9.2 lack GetCurrentEventLoop, so module 59 neither needs nor makes
-// the call: the one place where the versions differ in code.
-static bool OnWorkerThread(v8::Isolate* isolate) {
-#if NODE_MODULE_VERSION >= 64
-  return node::GetCurrentEventLoop(isolate) != uv_default_loop();
-#else
-  (void)isolate;
-  return false;
-#endif
-}
-
 // The addon's state (the watch callback, the event queue, the window thread)
 // is one per process and bound to the main thread's loop, so a worker thread
-// that loads it gets an error instead of a second, broken copy of that state.
+// that loads it (in a build of this file for a later node, with nw-gyp) gets
+// an error instead of a second, broken copy of that state.
 static void InitModule(v8::Local<v8::Object> exports, v8::Local<v8::Value>, void*) {
   v8::Isolate* isolate = v8::Isolate::GetCurrent();
-  if (s_missingImport != NULL) {
+  if (MissingHostImport() != NULL) {
     char message[1024];
     snprintf(message, sizeof(message),
-             "velmora_node_sys cannot run in this host: it does not export %s", s_missingImport);
+             "velmora_node_sys cannot run in this host: it does not export %s", MissingHostImport());
     ThrowLoadError(isolate, message);
     return;
   }
-  if (OnWorkerThread(isolate)) {
+  if (!OnProcessMainThread()) {
     ThrowLoadError(isolate,
                    "velmora_node_sys can be loaded on the main thread only, not in a worker thread");
     return;

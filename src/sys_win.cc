@@ -1,11 +1,9 @@
-// Windows implementations of the addon's script functions.
+// The addon's Windows work: everything the two bindings call, in plain types.
 //
-// Every script function converts its own arguments, throws nothing of its own
-// and reports failure in its result. Sections, in order: system libraries,
-// idle time, processes, the client's render window, script arguments, known
-// folders, the keyboard, the event bridge and the event sources.
+// Sections, in order: system libraries, idle time, processes, the client's
+// render window, known folders, the keyboard, the main thread, the event
+// bridge's native half and the event sources.
 #include "sys_win.h"
-#include "async.h"
 #include "check.h"
 
 #include <windows.h>
@@ -13,7 +11,6 @@
 #include <tlhelp32.h>
 #include <wtsapi32.h>
 #include <atomic>
-#include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -36,15 +33,14 @@ typedef BOOL(WINAPI* WTSUnRegisterSessionNotificationFunction)(HWND);
 typedef BOOL(WINAPI* IsNetworkAliveFunction)(LPDWORD);
 
 // Guards s_asyncQueue: a post holds it shared from its look at the pointer to
-// its wake-up of the loop, unwatch holds it exclusively while it detaches the
-// queue, so a queue is never closed under a posting thread.
+// its wake-up of the loop, EndWatch holds it exclusively while it detaches
+// the queue, so a queue is never closed under a posting thread.
 static SRWLOCK s_asyncQueueLock = SRWLOCK_INIT;
 // The queue of the active watch, or null while nothing is watched.
 static AsyncQueue* s_asyncQueue;
-// The async_hooks resource in whose name the active watch's callback runs.
-static v8::Persistent<v8::Object> s_asyncResource;
-// Its async_hooks identity, from its creation with the queue.
-static node::async_context s_asyncContext;
+// The number of the last watch started, and of the active one (0: none).
+static uint32_t s_watchCount;
+static uint32_t s_activeWatch;
 // Where the event sources post: postEvent once they start, null again after
 // the hidden window has received WM_CLOSE.
 static std::atomic<EventSink> s_eventSink;
@@ -59,7 +55,7 @@ static HMODULE s_user32Module;
 static HMODULE s_wtsapi32Module;
 // SensApi.dll, likewise.
 static HMODULE s_sensApiModule;
-// IsNetworkAlive, resolved at each start, as the four below are.
+// IsNetworkAlive, resolved at each start of the poller.
 static IsNetworkAliveFunction s_IsNetworkAlive;
 // The four notification entry points, resolved at each start; the window
 // thread runs only if all four exist.
@@ -92,35 +88,20 @@ static HMODULE LoadSystemLibrary(const char* name) {
 // ---------------------------------------------------------------------------
 // Idle time
 
-void getUserIdleTime(const v8::FunctionCallbackInfo<v8::Value>& args) {
-  v8::Isolate* isolate = args.GetIsolate();
+int64_t UserIdleTime() {
   LASTINPUTINFO info = {sizeof(info), 0};
-  double idle = -1;
-  if (GetLastInputInfo(&info)) {
-    // Unsigned arithmetic stays right across a wrap of the tick counter; the
-    // difference is never negative.
-    idle = static_cast<DWORD>(GetTickCount() - info.dwTime);
-  }
-  args.GetReturnValue().Set(v8::Number::New(isolate, idle));
-}
-
-// A script string from NUL-terminated UTF-8; empty when V8 cannot make it.
-static v8::Local<v8::String> NewString(v8::Isolate* isolate, const char* text) {
-  return v8::String::NewFromUtf8(isolate, text, v8::NewStringType::kNormal, -1)
-      .FromMaybe(v8::Local<v8::String>());
+  if (!GetLastInputInfo(&info)) return -1;
+  // Unsigned arithmetic stays right across a wrap of the tick counter; the
+  // difference is never negative.
+  return static_cast<DWORD>(GetTickCount() - info.dwTime);
 }
 
 // ---------------------------------------------------------------------------
 // Processes that run the same executable
 
-struct ProcessIdPair {
-  DWORD pid;
-  DWORD ppid;
-};
-
 // Counts the processes whose executable has the same file name as process
 // pid (0: this process) and writes the first capacity of them to items.
-static int ListProcessesOfSameExeFile(int pid, ProcessIdPair* items, int capacity) {
+static int ListProcessesOfSameExeFile(int32_t pid, ProcessIdPair* items, int capacity) {
   HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
   if (snapshot == INVALID_HANDLE_VALUE) return 0;
   DWORD wanted = pid == 0 ? GetCurrentProcessId() : static_cast<DWORD>(pid);
@@ -154,41 +135,21 @@ static int ListProcessesOfSameExeFile(int pid, ProcessIdPair* items, int capacit
   return count;
 }
 
-// A number truncated toward zero; NaN, the infinities and values outside the
-// signed 32-bit range give INT32_MIN, which names no process.
-static int32_t ToProcessId(double value) {
+int32_t ToProcessId(double value) {
   if (!(value > -2147483649.0 && value < 2147483648.0)) return INT32_MIN;
   return static_cast<int32_t>(value);
 }
 
-void getProcessesOfSameExeFile(const v8::FunctionCallbackInfo<v8::Value>& args) {
-  v8::Isolate* isolate = args.GetIsolate();
-  v8::Local<v8::Context> context = isolate->GetCurrentContext();
-  int pid = 0;
-  if (args.Length() >= 1 && args[0]->IsNumber()) {
-    pid = ToProcessId(args[0].As<v8::Number>()->Value());
-  }
-
-  v8::Local<v8::Array> result = v8::Array::New(isolate, 0);
+ProcessIdPair* ProcessesOfSameExeFile(int32_t pid, int* count) {
+  *count = 0;
   int expected = ListProcessesOfSameExeFile(pid, NULL, 0);
-  ProcessIdPair* pairs = expected > 0
-      ? static_cast<ProcessIdPair*>(malloc(expected * sizeof(ProcessIdPair)))
-      : NULL;
-  if (pairs != NULL) {
-    // A second snapshot: processes may have started or ended in between.
-    int found = ListProcessesOfSameExeFile(pid, pairs, expected);
-    int n = found < expected ? found : expected;
-    v8::Local<v8::String> pidKey = NewString(isolate, "pid");
-    v8::Local<v8::String> ppidKey = NewString(isolate, "ppid");
-    for (int i = 0; i < n && !pidKey.IsEmpty() && !ppidKey.IsEmpty(); ++i) {
-      v8::Local<v8::Object> item = v8::Object::New(isolate);
-      (void)item->Set(context, pidKey, v8::Number::New(isolate, static_cast<int32_t>(pairs[i].pid)));
-      (void)item->Set(context, ppidKey, v8::Number::New(isolate, static_cast<int32_t>(pairs[i].ppid)));
-      (void)result->Set(context, static_cast<uint32_t>(i), item);
-    }
-    free(pairs);
-  }
-  args.GetReturnValue().Set(result);
+  if (expected <= 0) return NULL;
+  ProcessIdPair* pairs = static_cast<ProcessIdPair*>(malloc(expected * sizeof(ProcessIdPair)));
+  if (pairs == NULL) return NULL;
+  // A second snapshot: processes may have started or ended in between.
+  int found = ListProcessesOfSameExeFile(pid, pairs, expected);
+  *count = found < expected ? found : expected;
+  return pairs;
 }
 
 // ---------------------------------------------------------------------------
@@ -240,8 +201,7 @@ static DWORD ParentProcessId() {
   return parent;
 }
 
-void findChromeWindow(const v8::FunctionCallbackInfo<v8::Value>& args) {
-  v8::Isolate* isolate = args.GetIsolate();
+int32_t FindChromeWindowHandle() {
   if (s_chromeWindow == NULL) {
     ChromeWindowSearch search = {ParentProcessId(), NULL};
     if (search.parentPid != 0) {
@@ -249,22 +209,7 @@ void findChromeWindow(const v8::FunctionCallbackInfo<v8::Value>& args) {
     }
     s_chromeWindow = search.found;
   }
-  int32_t handle = static_cast<int32_t>(reinterpret_cast<uintptr_t>(s_chromeWindow));
-  args.GetReturnValue().Set(v8::Number::New(isolate, handle));
-}
-
-// ---------------------------------------------------------------------------
-// Script arguments
-
-// Argument index as a script string, converted as the script's own
-// `${value}` would; an absent argument reads as "undefined". The handle is
-// empty when the conversion threw (a Symbol, an object whose toString
-// throws): a String::Utf8Value made from it then holds no text, and the
-// function returns at once, so that the exception reaches the script.
-static v8::Local<v8::String> TextArgument(const v8::FunctionCallbackInfo<v8::Value>& args,
-                                          int index) {
-  return args[index]->ToString(args.GetIsolate()->GetCurrentContext())
-      .FromMaybe(v8::Local<v8::String>());
+  return static_cast<int32_t>(reinterpret_cast<uintptr_t>(s_chromeWindow));
 }
 
 // ---------------------------------------------------------------------------
@@ -407,9 +352,7 @@ static char* Utf16ToUtf8(const wchar_t* text) {
   return utf8;
 }
 
-// The path of the folder called name, in UTF-8, in a buffer the caller frees;
-// NULL when the name is unknown or the shell cannot resolve the folder.
-static char* resolveKnownDirectory(const char* name) {
+char* resolveKnownDirectory(const char* name) {
   if (s_shell32Module == NULL) BindShell32();
   if (s_SHGetKnownFolderPath != NULL) {
     const KNOWNFOLDERID* id = NULL;
@@ -441,15 +384,6 @@ static char* resolveKnownDirectory(const char* name) {
   path[0] = L'\0';
   if (FAILED(s_SHGetFolderPathW(NULL, csidl, NULL, SHGFP_TYPE_CURRENT, path))) return NULL;
   return Utf16ToUtf8(path);
-}
-
-void getKnownDirectory(const v8::FunctionCallbackInfo<v8::Value>& args) {
-  v8::Isolate* isolate = args.GetIsolate();
-  v8::String::Utf8Value name(isolate, TextArgument(args, 0));
-  if (*name == NULL) return;
-  char* path = resolveKnownDirectory(*name);
-  args.GetReturnValue().Set(NewString(isolate, path != NULL ? path : ""));
-  free(path);
 }
 
 // ---------------------------------------------------------------------------
@@ -550,110 +484,97 @@ static void simulateChord(const char* text, int mode) {
   }
 }
 
-void getKeyState(const v8::FunctionCallbackInfo<v8::Value>& args) {
-  v8::Isolate* isolate = args.GetIsolate();
-  v8::String::Utf8Value name(isolate, TextArgument(args, 0));
-  if (*name == NULL) return;
+uint16_t KeyStateOf(const char* name) {
   // Unknown names ask about code 0, whose answer is passed on like any other.
-  WORD code = FindKeyCode(*name, strlen(*name));
+  WORD code = FindKeyCode(name, strlen(name));
   // The state is 16 bits, bit 15 set while the key is down: read unsigned, a
   // key that is down is at least 32768, never negative.
-  uint16_t state = static_cast<uint16_t>(GetKeyState(code));
-  args.GetReturnValue().Set(v8::Number::New(isolate, state));
+  return static_cast<uint16_t>(GetKeyState(code));
 }
 
-void simulateKeys(const v8::FunctionCallbackInfo<v8::Value>& args) {
-  v8::Isolate* isolate = args.GetIsolate();
-  v8::String::Utf8Value keys(isolate, TextArgument(args, 0));
-  if (*keys == NULL) return;
-  v8::String::Utf8Value mode(isolate, TextArgument(args, 1));
-  if (*mode == NULL) return;
+void SimulateChord(const char* keys, const char* mode) {
   int chordMode = kPressAndRelease;
-  if (strcmp(*mode, "down") == 0) chordMode = kPress;
-  if (strcmp(*mode, "up") == 0) chordMode = kRelease;
-  simulateChord(*keys, chordMode);
-}
-
-// Windows has no badge: the text is converted, as every text argument is, and
-// dropped.
-void setBadge(const v8::FunctionCallbackInfo<v8::Value>& args) {
-  TextArgument(args, 0);
+  if (strcmp(mode, "down") == 0) chordMode = kPress;
+  if (strcmp(mode, "up") == 0) chordMode = kRelease;
+  simulateChord(keys, chordMode);
 }
 
 // ---------------------------------------------------------------------------
-// Event bridge: watch and unwatch on the script thread, and the sink through
-// which the event sources reach the script's callback from their own threads.
+// The main thread
+
+// A process's first thread has the earliest creation time. The system clock
+// may give two threads the same time, and a thread snapshot lists a process's
+// threads in creation order, so the earlier in the snapshot wins a tie. When
+// the process cannot be looked at, the caller is let through.
+bool OnProcessMainThread() {
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return true;
+  DWORD process = GetCurrentProcessId();
+  DWORD first = 0;
+  ULONGLONG firstCreated = 0;
+  THREADENTRY32 entry;
+  memset(&entry, 0, sizeof(entry));
+  entry.dwSize = sizeof(entry);
+  for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
+    if (entry.th32OwnerProcessID != process) continue;
+    ULONGLONG created = ~0ULL;
+    HANDLE thread = OpenThread(THREAD_QUERY_INFORMATION, FALSE, entry.th32ThreadID);
+    if (thread != NULL) {
+      FILETIME times[4];
+      if (GetThreadTimes(thread, &times[0], &times[1], &times[2], &times[3])) {
+        created = (static_cast<ULONGLONG>(times[0].dwHighDateTime) << 32) | times[0].dwLowDateTime;
+      }
+      CloseHandle(thread);
+    }
+    if (first == 0 || created < firstCreated) {
+      first = entry.th32ThreadID;
+      firstCreated = created;
+    }
+  }
+  CloseHandle(snapshot);
+  return first == 0 || first == GetCurrentThreadId();
+}
+
+// ---------------------------------------------------------------------------
+// Event bridge, native half: the active watch's queue, and the sink through
+// which the event sources reach it from their own threads.
 
 static int StartEventSources();
 
-void postEvent(const char* type, const char* state) {
+static void postEvent(const char* type, const char* state) {
   AcquireSRWLockShared(&s_asyncQueueLock);
   if (s_asyncQueue != NULL) AsyncQueuePost(s_asyncQueue, type, state);
   ReleaseSRWLockShared(&s_asyncQueueLock);
 }
 
-// Calls the callback as node calls its own: inside a callback scope, so that
-// the ticks and promise reactions it schedules run as soon as it returns, and
-// an exception it throws is reported as uncaught (process 'uncaughtException')
-// instead of being lost; the next event of the batch is delivered as usual.
-// A value that is not a function is kept but never called.
-static void DeliverEvent(void*, SysEvent* event) {
-  v8::Isolate* isolate = v8::Isolate::GetCurrent();
-  v8::HandleScope scope(isolate);
-  v8::Local<v8::Value> callback = v8::Local<v8::Value>::New(isolate, s_callback);
-  if (callback.IsEmpty() || !callback->IsFunction()) return;
-  v8::Local<v8::Value> argv[2] = {NewString(isolate, event->type), NewString(isolate, event->state)};
-  if (argv[0].IsEmpty() || argv[1].IsEmpty()) return;
-  v8::Local<v8::Object> resource = v8::Local<v8::Object>::New(isolate, s_asyncResource);
-  node::CallbackScope callbackScope(isolate, resource, s_asyncContext);
-  (void)callback.As<v8::Function>()->Call(isolate->GetCurrentContext(), v8::Null(isolate), 2, argv);
-}
-
-// The queue is published before any script code can run: EmitAsyncInit runs
-// the init hooks of async_hooks, and a hook that calls watch must find this
-// queue (and be answered 1) instead of making a second one. A hook that calls
-// unwatch ends this watch before its resource is stored; its life ends here.
-static int StartWatching(v8::Isolate* isolate) {
-  AsyncQueue* queue = AsyncQueueNew(uv_default_loop(), DeliverEvent, NULL);
+// The queue is published before the sources start and before the binding
+// runs any script code, so that a watch from that code finds it.
+int StartWatch(uv_loop_t* loop, DeliverFunction deliver) {
+  AsyncQueue* queue = AsyncQueueNew(loop, deliver, NULL);
   CHECK(queue != NULL);
   AcquireSRWLockExclusive(&s_asyncQueueLock);
   s_asyncQueue = queue;
   ReleaseSRWLockExclusive(&s_asyncQueueLock);
-  int status = s_sourcesStarted != 0 ? 0 : StartEventSources();
-  v8::Local<v8::Object> resource = v8::Object::New(isolate);
-  node::async_context context = node::EmitAsyncInit(isolate, resource, "velmora_node_sys:watch");
-  if (s_asyncQueue == queue) {
-    s_asyncResource.Reset(isolate, resource);
-    s_asyncContext = context;
-  } else {
-    node::EmitAsyncDestroy(isolate, context);
-  }
-  return status;
+  if (++s_watchCount == 0) ++s_watchCount;
+  s_activeWatch = s_watchCount;
+  return StartEventSources();
 }
 
-void watch(const v8::FunctionCallbackInfo<v8::Value>& args) {
-  v8::Isolate* isolate = v8::Isolate::GetCurrent();
-  s_callback.Reset(isolate, args[0]);
-  int32_t status = s_asyncQueue == NULL ? StartWatching(isolate) : 1;
-  args.GetReturnValue().Set(v8::Number::New(isolate, status));
+uint32_t ActiveWatch() {
+  return s_activeWatch;
 }
 
 // Events still pending are freed without reaching any callback, also those of
-// a batch whose callback calls unwatch.
-void unwatch(const v8::FunctionCallbackInfo<v8::Value>& args) {
-  v8::Isolate* isolate = v8::Isolate::GetCurrent();
-  s_callback.Reset();
+// a batch whose callback ends the watch.
+bool EndWatch() {
   AcquireSRWLockExclusive(&s_asyncQueueLock);
   AsyncQueue* queue = s_asyncQueue;
   s_asyncQueue = NULL;
   ReleaseSRWLockExclusive(&s_asyncQueueLock);
-  if (queue != NULL) AsyncQueueClose(queue);
-  // Empty when an init hook of this very watch calls unwatch.
-  if (queue != NULL && !s_asyncResource.IsEmpty()) {
-    node::EmitAsyncDestroy(isolate, s_asyncContext);
-    s_asyncResource.Reset();
-  }
-  args.GetReturnValue().Set(queue != NULL);
+  s_activeWatch = 0;
+  if (queue == NULL) return false;
+  AsyncQueueClose(queue);
+  return true;
 }
 
 // ---------------------------------------------------------------------------
@@ -847,6 +768,7 @@ static DWORD WINAPI NetworkPollerThread(LPVOID) {
 // Returns 0, or -3 when a thread cannot be created. Without the four
 // notification entry points only the network poller runs.
 static int StartEventSources() {
+  if (s_sourcesStarted != 0) return 0;
   if (s_user32Module == NULL) s_user32Module = LoadSystemLibrary("User32.dll");
   CHECK(s_user32Module != NULL);
   if (s_wtsapi32Module == NULL) s_wtsapi32Module = LoadSystemLibrary("Wtsapi32.dll");

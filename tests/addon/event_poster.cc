@@ -1,6 +1,6 @@
-// event_poster: the addon's event bridge and sources (its own sys_win.cc and
-// async.cc) bound with watch and unwatch, plus what the tests need to post to
-// its sink from threads of their own:
+// event_poster: the addon's V8 binding and event sources (main.cc and
+// sys_win.cc, included whole), plus what the tests need to post to its sink
+// from threads of their own:
 //
 //   post(type, state)             postEvent on the script thread
 //   startPosters(count[, stamps]) two threads post ("t0" or "t1", "0".."count-1")
@@ -11,21 +11,45 @@
 //   stopPosters()                 stops and joins them; events they posted
 //   failAllocations(skip, n)      after skip more heap allocations of the
 //                                 sources, the next n fail
+//   failThreads(skip, n)          likewise for the sources' thread creation
 //   callRepeatedly(fn, n)         calls fn n times from native code as the bridge
 //                                 does, without the bridge
 //   heapBytesInUse()              bytes that the sources have allocated and not freed
 //   privateBytes()                the process's private memory
-#include "../../src/sys_win.h"
-
-#include <uv.h>
-
 #include <windows.h>
 #include <psapi.h>
 #include <atomic>
 #include <malloc.h>
 #include <stdio.h>
 
-v8::Persistent<v8::Value> s_callback;
+// Takes one from counter unless it is 0.
+static bool TakeOne(std::atomic<int>* counter) {
+  int left = *counter;
+  while (left > 0) {
+    if (counter->compare_exchange_weak(left, left - 1)) return true;
+  }
+  return false;
+}
+
+static std::atomic<int> s_threadsBeforeFailing;
+static std::atomic<int> s_failingThreads;
+
+static HANDLE WINAPI CreateThreadOrFail(LPSECURITY_ATTRIBUTES security, SIZE_T stackSize,
+                                        LPTHREAD_START_ROUTINE start, LPVOID parameter,
+                                        DWORD flags, LPDWORD id) {
+  if (!TakeOne(&s_threadsBeforeFailing) && TakeOne(&s_failingThreads)) return NULL;
+  return CreateThread(security, stackSize, start, parameter, flags, id);
+}
+
+#define CreateThread CreateThreadOrFail
+#include "../../src/sys_win.cc"
+#undef CreateThread
+
+// main.cc registers its module; this file registers event_poster instead.
+#include <node.h>
+#undef NODE_MODULE
+#define NODE_MODULE(modname, regfunc)
+#include "../../src/main.cc"
 
 // ---------------------------------------------------------------------------
 // The heap as the sources of this build see it: these stand in for the C
@@ -49,15 +73,6 @@ static Function RuntimeFunction(std::atomic<Function>* slot, const char* name) {
     *slot = function;
   }
   return function;
-}
-
-// Takes one from counter unless it is 0.
-static bool TakeOne(std::atomic<int>* counter) {
-  int left = *counter;
-  while (left > 0) {
-    if (counter->compare_exchange_weak(left, left - 1)) return true;
-  }
-  return false;
 }
 
 static bool FailThisAllocation() {
@@ -99,6 +114,11 @@ extern "C" void free(void* block) {
 static void failAllocations(const v8::FunctionCallbackInfo<v8::Value>& args) {
   s_allocationsBeforeFailing = static_cast<int>(args[0]->NumberValue());
   s_failingAllocations = static_cast<int>(args[1]->NumberValue());
+}
+
+static void failThreads(const v8::FunctionCallbackInfo<v8::Value>& args) {
+  s_threadsBeforeFailing = static_cast<int>(args[0]->NumberValue());
+  s_failingThreads = static_cast<int>(args[1]->NumberValue());
 }
 
 static void heapBytesInUse(const v8::FunctionCallbackInfo<v8::Value>& args) {
@@ -194,17 +214,17 @@ static void privateBytes(const v8::FunctionCallbackInfo<v8::Value>& args) {
       v8::Number::New(args.GetIsolate(), static_cast<double>(counters.PagefileUsage)));
 }
 
-static void Init(v8::Local<v8::Object> exports) {
-  NODE_SET_METHOD(exports, "watch", watch);
-  NODE_SET_METHOD(exports, "unwatch", unwatch);
+static void InitPoster(v8::Local<v8::Object> exports, v8::Local<v8::Value> module, void* priv) {
+  InitModule(exports, module, priv);
   NODE_SET_METHOD(exports, "post", post);
   NODE_SET_METHOD(exports, "startPosters", startPosters);
   NODE_SET_METHOD(exports, "joinPosters", joinPosters);
   NODE_SET_METHOD(exports, "stopPosters", stopPosters);
   NODE_SET_METHOD(exports, "failAllocations", failAllocations);
+  NODE_SET_METHOD(exports, "failThreads", failThreads);
   NODE_SET_METHOD(exports, "callRepeatedly", callRepeatedly);
   NODE_SET_METHOD(exports, "heapBytesInUse", heapBytesInUse);
   NODE_SET_METHOD(exports, "privateBytes", privateBytes);
 }
 
-NODE_MODULE(event_poster, Init)
+NODE_MODULE_X(event_poster, InitPoster, NULL, 0)

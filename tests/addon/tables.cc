@@ -2,9 +2,7 @@
 // addon holds them.
 #include "../../src/sys_win.cc"
 
-// The watch callback that sys_win.cc refers to; main.cc, which defines it in
-// the addon, is not part of this module.
-v8::Persistent<v8::Value> s_callback;
+#include <node.h>
 
 static v8::Local<v8::String> GuidText(v8::Isolate* isolate, const GUID& guid) {
   wchar_t text[40];

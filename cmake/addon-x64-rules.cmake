@@ -1,2 +1,0 @@
-set(CMAKE_LINK_LIBRARY_FLAG "-Wl,/defaultlib:")
-set(CMAKE_LINK_LIBRARY_SUFFIX "")

@@ -1,0 +1,304 @@
+// The addon for Node-API, version 3 or later (every node from 9.11 on, and
+// NW.js, whose V8 is not node's), 64-bit and 32-bit: registers the module and
+// binds the script functions onto exports. Each one converts its arguments,
+// calls one routine of sys_win.cc and converts the result back, as main.cc
+// does for node's own V8.
+#include "host_imports.h"
+#include "sys_win.h"
+
+#include <node_api.h>
+#include <stdio.h>
+#include <stdlib.h>
+
+// The environment that owns the process's watch: the first one on the main
+// thread to load the addon, until it ends.
+static napi_env s_env;
+// The watch callback, a reference in s_env; null when none is stored.
+static napi_ref s_callback;
+// The async_hooks resource in whose name the active watch's callback runs.
+static napi_ref s_asyncResource;
+// Its async_hooks identity, from its creation with the watch.
+static napi_async_context s_asyncContext;
+
+// Entry points that some runtimes lack, looked up at load as the imports are.
+// The version is asked before anything relies on Node-API version 3: a
+// runtime below it lacks imports, and that lack would hide the reason.
+static decltype(&napi_get_version) s_napi_get_version;
+// Node 10.2 on.
+static decltype(&napi_add_env_cleanup_hook) s_napi_add_env_cleanup_hook;
+
+// ---------------------------------------------------------------------------
+// Conversions
+
+// Argument value as a string, converted as the script's own `${value}`
+// would, in UTF-8 in a buffer the caller frees. Null when the conversion
+// threw (a Symbol, an object whose toString throws): the function then
+// returns at once, so that the exception reaches the script.
+static char* TextArgument(napi_env env, napi_value value) {
+  napi_value text;
+  size_t length;
+  if (napi_coerce_to_string(env, value, &text) != napi_ok ||
+      napi_get_value_string_utf8(env, text, NULL, 0, &length) != napi_ok) {
+    return NULL;
+  }
+  char* utf8 = static_cast<char*>(malloc(length + 1));
+  if (utf8 != NULL && napi_get_value_string_utf8(env, text, utf8, length + 1, &length) != napi_ok) {
+    free(utf8);
+    return NULL;
+  }
+  return utf8;
+}
+
+// The call's first count arguments; those it lacks are undefined.
+template <size_t count>
+static size_t Arguments(napi_env env, napi_callback_info info, napi_value (&argv)[count]) {
+  size_t argc = count;
+  if (napi_get_cb_info(env, info, &argc, argv, NULL, NULL) != napi_ok) argc = 0;
+  for (size_t i = argc; i < count; ++i) napi_get_undefined(env, &argv[i]);
+  return argc;
+}
+
+// Results; null, which leaves undefined, when the value cannot be made.
+static napi_value NewNumber(napi_env env, double value) {
+  napi_value result;
+  return napi_create_double(env, value, &result) == napi_ok ? result : NULL;
+}
+
+static napi_value NewString(napi_env env, const char* text) {
+  napi_value result;
+  return napi_create_string_utf8(env, text, NAPI_AUTO_LENGTH, &result) == napi_ok ? result : NULL;
+}
+
+// ---------------------------------------------------------------------------
+// Script functions
+
+static napi_value getUserIdleTime(napi_env env, napi_callback_info) {
+  return NewNumber(env, static_cast<double>(UserIdleTime()));
+}
+
+static napi_value getKnownDirectory(napi_env env, napi_callback_info info) {
+  napi_value argv[1];
+  Arguments(env, info, argv);
+  char* name = TextArgument(env, argv[0]);
+  if (name == NULL) return NULL;
+  char* path = resolveKnownDirectory(name);
+  napi_value result = NewString(env, path != NULL ? path : "");
+  free(path);
+  free(name);
+  return result;
+}
+
+static napi_value getProcessesOfSameExeFile(napi_env env, napi_callback_info info) {
+  napi_value argv[1];
+  int32_t pid = 0;
+  napi_valuetype type;
+  double value;
+  if (Arguments(env, info, argv) >= 1 && napi_typeof(env, argv[0], &type) == napi_ok &&
+      type == napi_number && napi_get_value_double(env, argv[0], &value) == napi_ok) {
+    pid = ToProcessId(value);
+  }
+  napi_value result;
+  if (napi_create_array(env, &result) != napi_ok) return NULL;
+  int count;
+  ProcessIdPair* pairs = ProcessesOfSameExeFile(pid, &count);
+  for (int i = 0; i < count; ++i) {
+    napi_value item;
+    if (napi_create_object(env, &item) != napi_ok) break;
+    napi_set_named_property(env, item, "pid", NewNumber(env, static_cast<int32_t>(pairs[i].pid)));
+    napi_set_named_property(env, item, "ppid", NewNumber(env, static_cast<int32_t>(pairs[i].ppid)));
+    napi_set_element(env, result, static_cast<uint32_t>(i), item);
+  }
+  free(pairs);
+  return result;
+}
+
+static napi_value findChromeWindow(napi_env env, napi_callback_info) {
+  return NewNumber(env, FindChromeWindowHandle());
+}
+
+static napi_value getKeyState(napi_env env, napi_callback_info info) {
+  napi_value argv[1];
+  Arguments(env, info, argv);
+  char* name = TextArgument(env, argv[0]);
+  if (name == NULL) return NULL;
+  napi_value result = NewNumber(env, KeyStateOf(name));
+  free(name);
+  return result;
+}
+
+static napi_value simulateKeys(napi_env env, napi_callback_info info) {
+  napi_value argv[2];
+  Arguments(env, info, argv);
+  char* keys = TextArgument(env, argv[0]);
+  if (keys == NULL) return NULL;
+  char* mode = TextArgument(env, argv[1]);
+  if (mode != NULL) SimulateChord(keys, mode);
+  free(mode);
+  free(keys);
+  return NULL;
+}
+
+// Windows has no badge: the text is converted, as every text argument is, and
+// dropped.
+static napi_value setBadge(napi_env env, napi_callback_info info) {
+  napi_value argv[1];
+  Arguments(env, info, argv);
+  free(TextArgument(env, argv[0]));
+  return NULL;
+}
+
+// An exception of the callback's goes where node sends an uncaught one
+// (process 'uncaughtException'), at once, as main.cc's callback scope does.
+static void ReportUncaught(napi_env env) {
+  napi_value error;
+  if (napi_get_and_clear_last_exception(env, &error) == napi_ok) napi_fatal_exception(env, error);
+}
+
+// Calls the callback as node calls its own, inside a callback scope, so that
+// the ticks and promise reactions it schedules run as soon as it returns; the
+// next event of the batch is delivered as usual. napi_make_callback would do
+// the same, but converts its receiver to an object: the callback is called
+// with null, as main.cc calls it.
+static void DeliverEvent(void*, SysEvent* event) {
+  napi_env env = s_env;
+  napi_handle_scope handleScope;
+  if (s_callback == NULL || napi_open_handle_scope(env, &handleScope) != napi_ok) return;
+  napi_value callback, resource, receiver, result;
+  napi_value argv[2] = {NewString(env, event->type), NewString(env, event->state)};
+  napi_callback_scope callbackScope;
+  if (argv[0] != NULL && argv[1] != NULL &&
+      napi_get_reference_value(env, s_callback, &callback) == napi_ok &&
+      napi_get_reference_value(env, s_asyncResource, &resource) == napi_ok &&
+      napi_get_null(env, &receiver) == napi_ok &&
+      napi_open_callback_scope(env, resource, s_asyncContext, &callbackScope) == napi_ok) {
+    if (napi_call_function(env, receiver, callback, 2, argv, &result) == napi_pending_exception) {
+      ReportUncaught(env);
+    }
+    napi_close_callback_scope(env, callbackScope);
+  }
+  napi_close_handle_scope(env, handleScope);
+}
+
+// Only a function is kept: any other value would never be called.
+static void StoreCallback(napi_env env, napi_value callback) {
+  if (s_callback != NULL) napi_delete_reference(env, s_callback);
+  s_callback = NULL;
+  napi_valuetype type;
+  if (callback != NULL && napi_typeof(env, callback, &type) == napi_ok && type == napi_function) {
+    napi_create_reference(env, callback, 1, &s_callback);
+  }
+}
+
+// napi_async_init runs the init hooks of async_hooks, which may call watch
+// (it finds the watch being made, and answers 1) or unwatch (it ends that
+// watch, whose async context then ends here).
+static napi_value watch(napi_env env, napi_callback_info info) {
+  napi_value argv[1];
+  Arguments(env, info, argv);
+  StoreCallback(env, argv[0]);
+  int32_t status = 1;
+  uv_loop_t* loop;
+  if (ActiveWatch() == 0 && napi_get_uv_event_loop(env, &loop) == napi_ok) {
+    status = StartWatch(loop, DeliverEvent);
+    uint32_t started = ActiveWatch();
+    napi_value resource, name;
+    napi_async_context context;
+    if (napi_create_object(env, &resource) == napi_ok &&
+        (name = NewString(env, "velmora_node_sys:watch")) != NULL &&
+        napi_async_init(env, resource, name, &context) == napi_ok) {
+      if (ActiveWatch() == started) {
+        napi_create_reference(env, resource, 1, &s_asyncResource);
+        s_asyncContext = context;
+      } else {
+        napi_async_destroy(env, context);
+      }
+    }
+  }
+  return NewNumber(env, status);
+}
+
+static void ForgetAsyncContext(napi_env env) {
+  if (s_asyncResource != NULL) napi_delete_reference(env, s_asyncResource);
+  s_asyncResource = NULL;
+  s_asyncContext = NULL;
+}
+
+static napi_value unwatch(napi_env env, napi_callback_info) {
+  StoreCallback(env, NULL);
+  bool watched = EndWatch();
+  // Null when an init hook of this very watch calls unwatch.
+  if (watched && s_asyncContext != NULL) napi_async_destroy(env, s_asyncContext);
+  ForgetAsyncContext(env);
+  napi_value result;
+  return napi_get_boolean(env, watched, &result) == napi_ok ? result : NULL;
+}
+
+// ---------------------------------------------------------------------------
+// The module
+
+// Runs while the owning environment ends: its watch and callback go, and
+// nothing of it is touched again. Its async context ends with it.
+static void ReleaseEnvironment(void*) {
+  EndWatch();
+  StoreCallback(s_env, NULL);
+  ForgetAsyncContext(s_env);
+  s_env = NULL;
+}
+
+static void SetMethod(napi_env env, napi_value exports, const char* name, napi_callback callback) {
+  napi_value function;
+  if (napi_create_function(env, name, NAPI_AUTO_LENGTH, callback, NULL, &function) == napi_ok) {
+    napi_set_named_property(env, exports, name, function);
+  }
+}
+
+// The addon's state (the watch callback, the event queue, the window thread)
+// is one per process, so an environment other than its owner (a worker
+// thread's) gets an error instead of a second, broken copy of that state.
+static napi_value InitModule(napi_env env, napi_value exports) {
+  s_napi_get_version =
+      reinterpret_cast<decltype(s_napi_get_version)>(HostEntryPoint("napi_get_version"));
+  s_napi_add_env_cleanup_hook = reinterpret_cast<decltype(s_napi_add_env_cleanup_hook)>(
+      HostEntryPoint("napi_add_env_cleanup_hook"));
+  uint32_t version = 0;
+  if (s_napi_get_version == NULL || s_napi_get_version(env, &version) != napi_ok) version = 0;
+  char message[1024];
+  if (version < 3) {
+    snprintf(message, sizeof(message),
+             "velmora_node_sys needs Node-API version 3 or later; this runtime has %u", version);
+  } else if (MissingHostImport() != NULL) {
+    snprintf(message, sizeof(message),
+             "velmora_node_sys cannot run in this host: it does not export %s", MissingHostImport());
+  } else if (!OnProcessMainThread() || (s_env != NULL && s_env != env)) {
+    snprintf(message, sizeof(message),
+             "velmora_node_sys can be loaded on the main thread only, not in a worker thread");
+  } else {
+    if (s_env == NULL && s_napi_add_env_cleanup_hook != NULL) {
+      s_napi_add_env_cleanup_hook(env, ReleaseEnvironment, NULL);
+    }
+    s_env = env;
+    SetMethod(env, exports, "getUserIdleTime", getUserIdleTime);
+    SetMethod(env, exports, "getKnownDirectory", getKnownDirectory);
+    SetMethod(env, exports, "getProcessesOfSameExeFile", getProcessesOfSameExeFile);
+    SetMethod(env, exports, "findChromeWindow", findChromeWindow);
+    SetMethod(env, exports, "getKeyState", getKeyState);
+    SetMethod(env, exports, "simulateKeys", simulateKeys);
+    SetMethod(env, exports, "setBadge", setBadge);
+    SetMethod(env, exports, "watch", watch);
+    SetMethod(env, exports, "unwatch", unwatch);
+    return exports;
+  }
+  napi_throw_error(env, NULL, message);
+  return NULL;
+}
+
+// Two registrations, for two kinds of runtime. Node 9 takes only a module
+// that registers itself as the library loads; Node 10 on take that too, but
+// only once per process: a later environment (a worker thread's) finds the
+// library loaded already, and looks for the exported initialiser instead.
+static napi_module s_module = {1, 0, __FILE__, InitModule, "velmora_node_sys", NULL, {NULL}};
+static const bool s_moduleRegistered = (napi_module_register(&s_module), true);
+
+extern "C" NAPI_MODULE_EXPORT napi_value napi_register_module_v1(napi_env env, napi_value exports) {
+  return InitModule(env, exports);
+}
