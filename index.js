@@ -1,4 +1,6 @@
 'use strict';
 // The addon from build/Release when node-gyp or nw-gyp has built one here,
-// otherwise the prebuilt binary of the running node's or NW.js's module version.
+// otherwise the prebuilt binary that node-gyp-build picks by its file name:
+// node 9 takes the one built for its V8, every other runtime (NW.js's of any
+// version among them) the Node-API one of its architecture.
 module.exports = require('node-gyp-build')(__dirname);

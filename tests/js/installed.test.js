@@ -1,7 +1,8 @@
 'use strict';
 // The package as a client installs it (the package test leaves that client in
 // the build folder): its loader, node-gyp-build, picks the prebuilt binary
-// under node and under NW.js, and a local build/Release over it.
+// for node and for NW.js at each module version, and a local build/Release
+// over it.
 const assert = require('assert');
 const fs = require('fs');
 const path = require('path');
@@ -9,34 +10,55 @@ const { test, paths } = require('./harness');
 
 const client = path.win32.join(paths.build, 'client');
 const installed = path.win32.join(client, 'node_modules', 'velmora_node_sys');
-const prebuilt = path.win32.join(installed, 'prebuilds', 'win32-x64', 'velmora_node_sys.abi59.node');
+const prebuilt = (file) => path.win32.join(installed, 'prebuilds', ...file.split('/'));
+const v8Binary = prebuilt('win32-x64/velmora_node_sys.node.abi59.node');
 const loaderPath = require.resolve('node-gyp-build', { paths: [installed] });
 
-// The loader as it would be in a runtime whose process.versions has extras:
-// it reads them once, when it is loaded.
-function loaderIn(extraVersions) {
+// The loader as it would be in a runtime of the given module version and
+// architecture, with process.versions' extras (NW.js's): it reads them once,
+// when its modules are loaded.
+function loaderIn(modules, arch, extraVersions) {
   const saved = Object.assign({}, process.versions);
+  const modulesProperty = Object.getOwnPropertyDescriptor(process.versions, 'modules');
+  Object.defineProperty(process.versions, 'modules', Object.assign({}, modulesProperty, { value: modules }));
   Object.assign(process.versions, extraVersions);
-  delete require.cache[loaderPath];
+  process.env.npm_config_arch = arch;
+  for (const file of Object.keys(require.cache)) {
+    if (path.win32.dirname(file) === path.win32.dirname(loaderPath)) delete require.cache[file];
+  }
   try {
     return require(loaderPath);
   } finally {
+    delete process.env.npm_config_arch;
     for (const name of Object.keys(extraVersions)) delete process.versions[name];
+    Object.defineProperty(process.versions, 'modules', modulesProperty);
     assert.deepStrictEqual(process.versions, saved);
   }
 }
 
-test("a client's require loads the prebuilt binary with the nine functions", () => {
+test("a client's require in node 9 loads the V8 binary with the nine functions", () => {
   const addon = require(path.win32.join(client, 'node_modules', 'velmora_node_sys'));
   assert.deepStrictEqual(Object.keys(addon), [
     'getUserIdleTime', 'getKnownDirectory', 'getProcessesOfSameExeFile', 'findChromeWindow',
     'getKeyState', 'simulateKeys', 'setBadge', 'watch', 'unwatch']);
-  assert.ok(require.cache[prebuilt], 'the prebuilt binary is the module loaded');
+  assert.ok(require.cache[v8Binary], 'the V8 binary is the module loaded');
 });
 
-test('the loader picks the prebuilt binary under node and under NW.js', () => {
-  assert.strictEqual(loaderIn({}).path(installed), prebuilt);
-  assert.strictEqual(loaderIn({ nw: '0.30.5', 'node-webkit': '0.30.5' }).path(installed), prebuilt);
+// Only node 9 takes the V8 binary, built against its very V8; NW.js, whose V8
+// is its own, takes the Node-API one at every module version.
+test('the loader picks the V8 binary for node at module 59, the Node-API one everywhere else', () => {
+  const nw = { nw: '0.30.0', 'node-webkit': '0.30.0' };
+  const napi = 'win32-x64/velmora_node_sys.napi.node';
+  const cases = [
+    ['59', 'x64', {}, 'win32-x64/velmora_node_sys.node.abi59.node'], ['59', 'x64', nw, napi],
+    ['64', 'x64', {}, napi], ['64', 'x64', nw, napi], ['131', 'x64', {}, napi], ['131', 'x64', nw, napi],
+    ['59', 'ia32', {}, 'win32-ia32/velmora_node_sys.napi.node'],
+    ['131', 'ia32', nw, 'win32-ia32/velmora_node_sys.napi.node'],
+  ];
+  for (const [modules, arch, versions, expected] of cases) {
+    assert.strictEqual(loaderIn(modules, arch, versions).path(installed), prebuilt(expected),
+                       `module ${modules} ${arch} ${versions.nw ? 'NW.js' : 'node'}`);
+  }
 });
 
 test('a local build/Release wins over the prebuilt binary', () => {
@@ -45,7 +67,10 @@ test('a local build/Release wins over the prebuilt binary', () => {
   fs.mkdirSync(release);
   try {
     fs.copyFileSync(paths.addon, path.win32.join(release, 'velmora_node_sys.node'));
-    assert.strictEqual(loaderIn({}).path(installed), path.win32.join(release, 'velmora_node_sys.node'));
+    for (const versions of [{}, { nw: '0.117.0', 'node-webkit': '0.117.0' }]) {
+      assert.strictEqual(loaderIn('131', 'x64', versions).path(installed),
+                         path.win32.join(release, 'velmora_node_sys.node'));
+    }
   } finally {
     fs.unlinkSync(path.win32.join(release, 'velmora_node_sys.node'));
     fs.rmdirSync(release);

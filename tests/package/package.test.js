@@ -1,8 +1,8 @@
 'use strict';
 // The addon as a package, checked on the host (Linux node):
-//   node package.test.js SOURCE_DIR NODE_DIR "SOURCES" "LIBRARIES" CLIENT_DIR "MODULES"
-// with the main build's addon sources, system libraries and Node module
-// versions as CMake lists.
+//   node package.test.js SOURCE_DIR NODE_DIR "SOURCES" "LIBRARIES" CLIENT_DIR "PREBUILTS"
+// with the main build's V8 addon sources, system libraries and prebuilt
+// binaries (under prebuilds/) as CMake lists.
 // It cannot build with MSVC here; it checks what can be checked without it,
 // and leaves in CLIENT_DIR a client package with the addon installed, which
 // the wine tests load.
@@ -13,8 +13,8 @@ const os = require('os');
 const path = require('path');
 const { test } = require('node:test');
 
-const [sourceDir, nodeDir, sources, libraries, clientDir, modules] = process.argv.slice(2);
-const prebuilts = modules.split(';').map((module) => `prebuilds/win32-x64/velmora_node_sys.abi${module}.node`);
+const [sourceDir, nodeDir, sources, libraries, clientDir, binaries] = process.argv.slice(2);
+const prebuilts = binaries.split(';').map((binary) => `prebuilds/${binary}`);
 const tools = path.join(__dirname, 'node_modules', '.bin');
 
 function run(command, args, cwd, env) {
@@ -37,6 +37,19 @@ test('binding.gyp builds the sources and links the libraries of the main build',
   assert.deepStrictEqual(target.libraries, libraries.split(';').map((name) => `${name}.lib`));
 });
 
+// Delay-loaded, so that host_imports.cc binds each one wherever the host
+// keeps it, and C names only, which every release exports alike.
+test('each Node-API binary imports from node.exe only napi_ and uv_ functions, delay-loaded', () => {
+  for (const prebuilt of prebuilts.filter((file) => file.includes('.napi.'))) {
+    const listing = run('llvm-readobj', ['--coff-imports', path.join(sourceDir, prebuilt)], sourceDir);
+    const tables = listing.split(/\n(?=\S)/).filter((table) => /Name: node\.exe/.test(table));
+    assert.deepStrictEqual(tables.map((table) => table.split(' ')[0]), ['DelayImport'], prebuilt);
+    const names = Array.from(tables[0].matchAll(/Symbol: (\S+)/g), (match) => match[1]);
+    assert.ok(names.length > 30, `${prebuilt}: ${names}`);
+    assert.deepStrictEqual(names.filter((name) => !/^(napi|uv)_/.test(name)), [], prebuilt);
+  }
+});
+
 test('the package as published holds what node-gyp needs, and node 9.11.2 headers configure it', () => {
   const { dir, tarball } = pack();
   try {
@@ -45,6 +58,7 @@ test('the package as published holds what node-gyp needs, and node 9.11.2 header
     const manifest = JSON.parse(fs.readFileSync(path.join(unpacked, 'package.json'), 'utf8'));
     assert.strictEqual(manifest.name, 'velmora_node_sys');
     assert.deepStrictEqual(manifest.dependencies, { 'node-gyp-build': '4.8.4' });
+    assert.deepStrictEqual(manifest.cpu, ['x64', 'ia32']);
     for (const file of [manifest.main, manifest.types, manifest.prebuild.test, ...prebuilts, ...sources.split(';')]) {
       assert.ok(fs.existsSync(path.join(unpacked, file)), `${file} is in the package`);
     }
