@@ -177,25 +177,6 @@ test('1,000 watch/unwatch cycles under two posting threads: no leak', () => {
             `private memory grew by ${after.privateBytes - before.privateBytes} bytes`);
 });
 
-test('a script that only calls watch ends once its first event is delivered', () => {
-  const { status, output } = runNode(`
-    const addon = require(${JSON.stringify(paths.addon)});
-    addon.watch((type, state) => console.log(type, state));`);
-  assert.strictEqual(status, 0, output);
-  assert.strictEqual(output, 'network on\n');
-});
-
-// The callback's global handle is never released at exit (the isolate may be
-// gone by then): both ways out end cleanly with a callback stored.
-test('process.exit with a callback still stored ends with its own code', () => {
-  const { status, output } = runNode(`
-    const addon = require(${JSON.stringify(paths.addon)});
-    addon.watch(() => {});
-    setTimeout(() => process.exit(7), 200);`);
-  assert.strictEqual(status, 7, output);
-  assert.strictEqual(output, '');
-});
-
 test('an event posted while the loop winds down keeps it running until delivered', () => {
   // The timer's callback is the last thing the loop has to do; the posters
   // post while it runs, so the loop would end with their events pending.
@@ -211,33 +192,4 @@ test('an event posted while the loop winds down keeps it running until delivered
     process.on('exit', () => console.log(seen.sort().join(' ')));`);
   assert.strictEqual(status, 0, output);
   assert.strictEqual(output, 'first t0 t1\n');
-});
-
-// An init hook of async_hooks runs inside watch. One that calls watch must
-// find the queue that watch is making (a second queue would never be closed
-// and would keep the process alive); one that calls unwatch ends that watch.
-test('an async_hooks init hook that calls watch or unwatch inside watch; the process still ends', () => {
-  const { status, output } = runNode(`
-    const asyncHooks = require('async_hooks');
-    const addon = require(${JSON.stringify(paths.addon)});
-    const seen = [];
-    const ids = [];
-    const onEvent = (type, state) => {
-      seen.push(type + ' ' + state, 'unwatch ' + addon.unwatch());
-      hookCall = () => addon.unwatch();
-      seen.push('watch ' + addon.watch(onEvent));
-    };
-    let hookCall = () => addon.watch(onEvent);
-    asyncHooks.createHook({
-      init(id, type) {
-        if (type !== 'velmora_node_sys:watch') return;
-        ids.push(id);
-        seen.push('hook ' + hookCall());
-      },
-      destroy(id) { if (ids.includes(id)) seen.push('destroy'); },
-    }).enable();
-    seen.push('watch ' + addon.watch(() => seen.push('replaced callback called')));
-    process.on('exit', () => console.log(seen.join(', ')));`);
-  assert.strictEqual(status, 0, output);
-  assert.strictEqual(output, 'hook 1, watch 0, network on, unwatch true, hook true, watch 0, destroy, destroy\n');
 });

@@ -1,8 +1,9 @@
 'use strict';
-// The addon in hosts other than node.exe, each a child process started from
-// here: node.exe renamed nw.exe with no node.exe to be found; that host in
-// NW.js's layout, with node's and V8's functions in stand-ins of node.dll and
-// nw.dll; and a host that lacks one of the functions the addon imports.
+// Both builds of the addon (V8 and Node-API) in hosts other than node.exe,
+// each a child process started from here: node.exe renamed nw.exe with no
+// node.exe to be found; that host in NW.js's layout, with node's and V8's
+// functions in stand-ins of node.dll and nw.dll; and hosts that lack one of
+// the functions the addon imports.
 const assert = require('assert');
 const fs = require('fs');
 const os = require('os');
@@ -10,6 +11,10 @@ const path = require('path');
 const { test, paths, runLogged } = require('./harness');
 
 const child = path.join(__dirname, 'hosts.child.js');
+const builds = {
+  V8: paths.addon,
+  'Node-API': path.win32.join(path.win32.dirname(paths.addon), 'velmora_node_sys.napi.node'),
+};
 const answers = '{"idle":true,"desktop":true,"self":true,"chromeWindow":0,"shift":true,' +
   '"watch":0,"names":9}';
 
@@ -33,49 +38,63 @@ function makeHost({ standIns = false, spoil } = {}) {
   return dir;
 }
 
-function runChild(exe, mode) {
-  const env = Object.assign({}, process.env, { VELMORA_ADDON: paths.addon });
-  return runLogged(exe, [child, mode], { cwd: path.dirname(exe), env });
+// Node 9's warning that Node-API is experimental is left out of the output.
+function runChild(exe, mode, addon) {
+  const env = Object.assign({}, process.env, { VELMORA_ADDON: addon });
+  const { status, output } = runLogged(exe, [child, mode], { cwd: path.dirname(exe), env });
+  return { status, output: output.replace(/^.*N-API is an experimental feature.*\n/m, '') };
 }
 
 const renamed = path.join(makeHost(), 'nw.exe');
 const layout = path.join(makeHost({ standIns: true }), 'nw.exe');
 
 test('in node.exe renamed nw.exe, the functions answer and an event arrives', () => {
-  const { status, output } = runChild(renamed, 'end');
-  assert.strictEqual(status, 0, output);
-  const [json, event] = output.trim().split('\n');
-  assert.strictEqual(json, answers);
-  assert.ok(/^event \S+ \S+$/.test(event), output);
+  for (const [build, addon] of Object.entries(builds)) {
+    const { status, output } = runChild(renamed, 'end', addon);
+    assert.strictEqual(status, 0, `${build}:\n${output}`);
+    const [json, event] = output.trim().split('\n');
+    assert.strictEqual(json, answers, build);
+    assert.ok(/^event \S+ \S+$/.test(event), `${build}:\n${output}`);
+  }
 });
 
+// The V8 build calls V8's functions (nw.dll's) and node's; the Node-API build
+// node's alone.
 test("in NW.js's layout, every call goes through node.dll and nw.dll", () => {
-  const { status, output } = runChild(layout, 'end');
-  assert.strictEqual(status, 0, output);
-  const lines = output.trim().split('\n');
-  assert.strictEqual(lines[0], answers);
-  assert.ok(/^event \S+ \S+$/.test(lines[1]), output);
-  for (const dll of ['node.dll', 'nw.dll']) {
-    const forwarded = lines.find((line) => line.startsWith(`${dll} forwarded`));
-    assert.ok(forwarded && Number(forwarded.split(' ')[2]) > 0, `${dll} forwarded calls:\n${output}`);
+  for (const [build, addon, nwCalls] of [['V8', builds.V8, true], ['Node-API', builds['Node-API'], false]]) {
+    const { status, output } = runChild(layout, 'end', addon);
+    assert.strictEqual(status, 0, `${build}:\n${output}`);
+    const lines = output.trim().split('\n');
+    assert.strictEqual(lines[0], answers, build);
+    assert.ok(/^event \S+ \S+$/.test(lines[1]), `${build}:\n${output}`);
+    const forwarded = (dll) => Number((lines.find((line) => line.startsWith(`${dll} forwarded`)) || '').split(' ')[2]);
+    assert.ok(forwarded('node.dll') > 0, `${build}, node.dll:\n${output}`);
+    assert.strictEqual(forwarded('nw.dll') > 0, nwCalls, `${build}, nw.dll:\n${output}`);
   }
 });
 
 test('in a host that lacks an import, require throws an error naming it', () => {
-  const { status, output } = runChild(path.join(makeHost({ spoil: 'uv_async_send' }), 'nw.exe'), 'require');
-  assert.strictEqual(status, 0, output);
-  assert.strictEqual(output,
-    'require failed: velmora_node_sys cannot run in this host: it does not export uv_async_send\n');
+  const spoiled = path.join(makeHost({ spoil: 'uv_async_send' }), 'nw.exe');
+  for (const [build, addon] of Object.entries(builds)) {
+    assert.deepStrictEqual(runChild(spoiled, 'require', addon), { status: 0, output:
+      'require failed: velmora_node_sys cannot run in this host: it does not export uv_async_send\n' }, build);
+  }
+  // Without napi_get_version there is no Node-API to speak of.
+  assert.deepStrictEqual(runChild(path.join(makeHost({ spoil: 'napi_get_version' }), 'nw.exe'), 'require',
+                                  builds['Node-API']), { status: 0, output:
+    'require failed: velmora_node_sys needs Node-API version 3 or later; this runtime has 0\n' });
 });
 
 test('with a callback stored, node.exe and the DLL host end cleanly every way', () => {
-  for (const exe of [paths.nodeExe, layout]) {
-    for (const [mode, expected] of [['end', 0], ['exit', 7], ['throw', 1]]) {
-      const { status, output } = runChild(exe, mode);
-      assert.strictEqual(status, expected, `${exe} ${mode}:\n${output}`);
-      const clean = /^event /m.test(output) && !/Unhandled|Assertion/.test(output) &&
-        (mode !== 'throw' || /Error: thrown by the watch callback/.test(output));
-      assert.ok(clean, `${exe} ${mode}:\n${output}`);
+  for (const [build, addon] of Object.entries(builds)) {
+    for (const exe of [paths.nodeExe, layout]) {
+      for (const [mode, expected] of [['end', 0], ['exit', 7], ['throw', 1]]) {
+        const { status, output } = runChild(exe, mode, addon);
+        assert.strictEqual(status, expected, `${build} in ${exe} ${mode}:\n${output}`);
+        const clean = /^event /m.test(output) && !/Unhandled|Assertion/.test(output) &&
+          (mode !== 'throw' || /Error: thrown by the watch callback/.test(output));
+        assert.ok(clean, `${build} in ${exe} ${mode}:\n${output}`);
+      }
     }
   }
 });
