@@ -46,6 +46,9 @@ static uint32_t s_activeWatch;
 static std::atomic<EventSink> s_eventSink;
 // Nonzero once the event sources run; the network poller runs while it is.
 static std::atomic<int32_t> s_sourcesStarted;
+// Whether the window thread has been started, or found unable to run for want
+// of an entry point: either way it is not started again.
+static bool s_windowThreadStarted;
 // The last result of IsNetworkAlive, written by the poller once it runs; 0 at
 // start, so that the first poll of a connected machine posts ("network", "on").
 static BOOL s_lastNetworkState;
@@ -57,8 +60,8 @@ static HMODULE s_wtsapi32Module;
 static HMODULE s_sensApiModule;
 // IsNetworkAlive, resolved at each start of the poller.
 static IsNetworkAliveFunction s_IsNetworkAlive;
-// The four notification entry points, resolved at each start; the window
-// thread runs only if all four exist.
+// The four notification entry points, resolved once, before the window thread
+// starts; it runs only if all four exist.
 static RegisterPowerSettingNotificationFunction s_RegisterPowerSettingNotification;
 static UnregisterPowerSettingNotificationFunction s_UnregisterPowerSettingNotification;
 static WTSRegisterSessionNotificationFunction s_WTSRegisterSessionNotification;
@@ -765,8 +768,9 @@ static DWORD WINAPI NetworkPollerThread(LPVOID) {
   return 0;
 }
 
-// Returns 0, or -3 when a thread cannot be created. Without the four
-// notification entry points only the network poller runs.
+// Returns 0, or -3 when a thread cannot be created; a source that runs, or
+// that cannot run here, is not started again. Without the four notification
+// entry points only the network poller runs.
 static int StartEventSources() {
   if (s_sourcesStarted != 0) return 0;
   if (s_user32Module == NULL) s_user32Module = LoadSystemLibrary("User32.dll");
@@ -780,20 +784,26 @@ static int StartEventSources() {
   CHECK(s_IsNetworkAlive != NULL);
   s_eventSink = postEvent;
 
-  s_RegisterPowerSettingNotification = reinterpret_cast<RegisterPowerSettingNotificationFunction>(
-      GetProcAddress(s_user32Module, "RegisterPowerSettingNotification"));
-  s_UnregisterPowerSettingNotification =
-      reinterpret_cast<UnregisterPowerSettingNotificationFunction>(
-          GetProcAddress(s_user32Module, "UnregisterPowerSettingNotification"));
-  s_WTSRegisterSessionNotification = reinterpret_cast<WTSRegisterSessionNotificationFunction>(
-      GetProcAddress(s_wtsapi32Module, "WTSRegisterSessionNotification"));
-  s_WTSUnRegisterSessionNotification = reinterpret_cast<WTSUnRegisterSessionNotificationFunction>(
-      GetProcAddress(s_wtsapi32Module, "WTSUnRegisterSessionNotification"));
-  if (s_RegisterPowerSettingNotification != NULL && s_UnregisterPowerSettingNotification != NULL &&
-      s_WTSRegisterSessionNotification != NULL && s_WTSUnRegisterSessionNotification != NULL) {
-    HANDLE thread = CreateThread(NULL, 0, EventWindowThread, NULL, 0, NULL);
-    if (thread == NULL) return -3;
-    CloseHandle(thread);
+  // The window thread reads the entry points: they are resolved before it
+  // starts, and never again.
+  if (!s_windowThreadStarted) {
+    s_RegisterPowerSettingNotification = reinterpret_cast<RegisterPowerSettingNotificationFunction>(
+        GetProcAddress(s_user32Module, "RegisterPowerSettingNotification"));
+    s_UnregisterPowerSettingNotification =
+        reinterpret_cast<UnregisterPowerSettingNotificationFunction>(
+            GetProcAddress(s_user32Module, "UnregisterPowerSettingNotification"));
+    s_WTSRegisterSessionNotification = reinterpret_cast<WTSRegisterSessionNotificationFunction>(
+        GetProcAddress(s_wtsapi32Module, "WTSRegisterSessionNotification"));
+    s_WTSUnRegisterSessionNotification = reinterpret_cast<WTSUnRegisterSessionNotificationFunction>(
+        GetProcAddress(s_wtsapi32Module, "WTSUnRegisterSessionNotification"));
+    if (s_RegisterPowerSettingNotification != NULL &&
+        s_UnregisterPowerSettingNotification != NULL && s_WTSRegisterSessionNotification != NULL &&
+        s_WTSUnRegisterSessionNotification != NULL) {
+      HANDLE thread = CreateThread(NULL, 0, EventWindowThread, NULL, 0, NULL);
+      if (thread == NULL) return -3;
+      CloseHandle(thread);
+    }
+    s_windowThreadStarted = true;
   }
 
   // The flag is set first: the poller tests it before its first poll.

@@ -12,6 +12,7 @@
 //   failAllocations(skip, n)      after skip more heap allocations of the
 //                                 sources, the next n fail
 //   failThreads(skip, n)          likewise for the sources' thread creation
+//   windowThreadsStarted()        window threads that the sources have started
 //   callRepeatedly(fn, n)         calls fn n times from native code as the bridge
 //                                 does, without the bridge
 //   heapBytesInUse()              bytes that the sources have allocated and not freed
@@ -33,12 +34,17 @@ static bool TakeOne(std::atomic<int>* counter) {
 
 static std::atomic<int> s_threadsBeforeFailing;
 static std::atomic<int> s_failingThreads;
+static int s_windowThreadsStarted;
+
+static DWORD WINAPI EventWindowThread(LPVOID);
 
 static HANDLE WINAPI CreateThreadOrFail(LPSECURITY_ATTRIBUTES security, SIZE_T stackSize,
                                         LPTHREAD_START_ROUTINE start, LPVOID parameter,
                                         DWORD flags, LPDWORD id) {
   if (!TakeOne(&s_threadsBeforeFailing) && TakeOne(&s_failingThreads)) return NULL;
-  return CreateThread(security, stackSize, start, parameter, flags, id);
+  HANDLE thread = CreateThread(security, stackSize, start, parameter, flags, id);
+  if (thread != NULL && start == EventWindowThread) ++s_windowThreadsStarted;
+  return thread;
 }
 
 #define CreateThread CreateThreadOrFail
@@ -119,6 +125,10 @@ static void failAllocations(const v8::FunctionCallbackInfo<v8::Value>& args) {
 static void failThreads(const v8::FunctionCallbackInfo<v8::Value>& args) {
   s_threadsBeforeFailing = static_cast<int>(args[0]->NumberValue());
   s_failingThreads = static_cast<int>(args[1]->NumberValue());
+}
+
+static void windowThreadsStarted(const v8::FunctionCallbackInfo<v8::Value>& args) {
+  args.GetReturnValue().Set(v8::Number::New(args.GetIsolate(), s_windowThreadsStarted));
 }
 
 static void heapBytesInUse(const v8::FunctionCallbackInfo<v8::Value>& args) {
@@ -222,6 +232,7 @@ static void InitPoster(v8::Local<v8::Object> exports, v8::Local<v8::Value> modul
   NODE_SET_METHOD(exports, "stopPosters", stopPosters);
   NODE_SET_METHOD(exports, "failAllocations", failAllocations);
   NODE_SET_METHOD(exports, "failThreads", failThreads);
+  NODE_SET_METHOD(exports, "windowThreadsStarted", windowThreadsStarted);
   NODE_SET_METHOD(exports, "callRepeatedly", callRepeatedly);
   NODE_SET_METHOD(exports, "heapBytesInUse", heapBytesInUse);
   NODE_SET_METHOD(exports, "privateBytes", privateBytes);

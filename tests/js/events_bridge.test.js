@@ -177,6 +177,21 @@ test('1,000 watch/unwatch cycles under two posting threads: no leak', () => {
             `private memory grew by ${after.privateBytes - before.privateBytes} bytes`);
 });
 
+// The window thread starts, the poller does not: the next start must leave
+// the running window thread and its entry points alone.
+test('a watch after a failed start starts only the source that did not start', () => {
+  const { status, output } = runNode(`
+    const poster = require(${JSON.stringify(posterPath)});
+    poster.failThreads(1, 1);
+    const first = poster.watch(() => {});
+    poster.unwatch();
+    const events = [];
+    const second = poster.watch((type, state) => events.push(type + ' ' + state) && poster.unwatch());
+    process.on('exit', () => console.log([first, second, poster.windowThreadsStarted(), events].join(' ')));`);
+  assert.strictEqual(status, 0, output);
+  assert.strictEqual(output, '-3 0 1 network on\n');
+});
+
 test('an event posted while the loop winds down keeps it running until delivered', () => {
   // The timer's callback is the last thing the loop has to do; the posters
   // post while it runs, so the loop would end with their events pending.
