@@ -660,11 +660,9 @@ static LRESULT CALLBACK EventWindowProc(HWND window, UINT message, WPARAM wParam
       PostQuitMessage(0);
       return 0;
     case WM_POWERBROADCAST:
-      // The system sends the power-setting record; any process can post this
-      // message, with any lParam, to a window it finds by its class name, and
-      // a posted lParam points at nothing of ours.
-      if (wParam == PBT_POWERSETTINGCHANGE && lParam != 0 &&
-          (InSendMessageEx(NULL) & ISMEX_SEND) != 0) {
+      // Posted broadcasts never get here (the message loop drops them), so
+      // lParam is the record that came with a sent one.
+      if (wParam == PBT_POWERSETTINGCHANGE && lParam != 0) {
         MapPowerSetting(reinterpret_cast<const POWERBROADCAST_SETTING*>(lParam), &type, &state);
       }
       break;
@@ -745,6 +743,13 @@ static DWORD WINAPI EventWindowThread(LPVOID) {
         s_sessionServiceReady = NULL;
         return 0;
       }
+      // Windows does not document how it delivers a power-setting change: a
+      // plain send, a notify-style one, or a call on this thread itself (the
+      // current value at registration) would all reach the window procedure
+      // directly. A posted one can only be forged: any process can post it to
+      // a window it finds by its class name, with an lParam that points at
+      // nothing of ours.
+      if (message.message == WM_POWERBROADCAST) continue;
       DispatchMessageA(&message);
     }
   }

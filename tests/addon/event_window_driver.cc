@@ -4,9 +4,14 @@
 //   countEventWindows()                     top-level windows of this process of the class
 //   send(message, wParam[, lParam])         SendMessage; its result
 //   post(message, wParam, lParam)           PostMessage, as any process can
-//   sendPowerSetting(guid, value, length)   WM_POWERBROADCAST, PBT_POWERSETTINGCHANGE, with
+//   sendPowerSetting(guid, value, length[, how])
+//                                           WM_POWERBROADCAST, PBT_POWERSETTINGCHANGE, with
 //                                           a POWERBROADCAST_SETTING whose DataLength is
-//                                           length and whose data starts with value
+//                                           length and whose data starts with value, sent
+//                                           as how says: "send" (SendMessage, the default),
+//                                           "notify" (SendNotifyMessage from a thread of its
+//                                           own) or "own" (SendMessage from the window's own
+//                                           thread, inside a message hook); done when it returns
 //   event(name, set)                        a named manual-reset event, made unset if new
 //                                           and kept for the process's life; set if set
 //
@@ -79,20 +84,69 @@ static void event(const v8::FunctionCallbackInfo<v8::Value>& args) {
   if (args[1]->BooleanValue()) SetEvent(event);
 }
 
+// The record in flight for "notify" and "own".
+static HWND s_window;
+static POWERBROADCAST_SETTING* s_record;
+
+// A notification returns at once; the plain send behind it returns once the
+// window's thread has handled both, in order.
+static DWORD WINAPI NotifyPowerSetting(LPVOID) {
+  SendNotifyMessageA(s_window, WM_POWERBROADCAST, PBT_POWERSETTINGCHANGE,
+                     reinterpret_cast<LPARAM>(s_record));
+  SendMessageA(s_window, WM_NULL, 0, 0);
+  return 0;
+}
+
+// Runs on the window's thread when it takes a message from its queue.
+static HHOOK s_hook;
+static HANDLE s_hookDone;
+
+static LRESULT CALLBACK SendFromOwnThread(int code, WPARAM wParam, LPARAM lParam) {
+  if (s_record != NULL) {
+    SendMessageA(s_window, WM_POWERBROADCAST, PBT_POWERSETTINGCHANGE,
+                 reinterpret_cast<LPARAM>(s_record));
+    s_record = NULL;
+    SetEvent(s_hookDone);
+  }
+  return CallNextHookEx(s_hook, code, wParam, lParam);
+}
+
 static void sendPowerSetting(const v8::FunctionCallbackInfo<v8::Value>& args) {
   v8::String::Utf8Value guidText(args[0]);
+  v8::String::Utf8Value how(args[3]);
   POWERBROADCAST_SETTING* record =
       static_cast<POWERBROADCAST_SETTING*>(calloc(1, sizeof(POWERBROADCAST_SETTING) + 4));
   if (UuidFromStringA(reinterpret_cast<RPC_CSTR>(*guidText), &record->PowerSetting) != RPC_S_OK) {
     args.GetIsolate()->ThrowException(v8::Exception::Error(
         v8::String::NewFromUtf8(args.GetIsolate(), "not a GUID")));
+    free(record);
+    return;
+  }
+  DWORD value = static_cast<DWORD>(args[1]->NumberValue());
+  memcpy(record->Data, &value, sizeof(value));
+  record->DataLength = static_cast<DWORD>(args[2]->NumberValue());
+  s_window = FindEventWindows().found;
+  s_record = record;
+  if (strcmp(*how, "notify") == 0) {
+    HANDLE thread = CreateThread(NULL, 0, NotifyPowerSetting, NULL, 0, NULL);
+    WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
+  } else if (strcmp(*how, "own") == 0) {
+    HMODULE self;
+    GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                       reinterpret_cast<LPCSTR>(SendFromOwnThread), &self);
+    s_hookDone = CreateEventA(NULL, TRUE, FALSE, NULL);
+    s_hook = SetWindowsHookExA(WH_GETMESSAGE, SendFromOwnThread, self,
+                               GetWindowThreadProcessId(s_window, NULL));
+    PostMessageA(s_window, WM_NULL, 0, 0);
+    WaitForSingleObject(s_hookDone, 5000);
+    UnhookWindowsHookEx(s_hook);
+    CloseHandle(s_hookDone);
   } else {
-    DWORD value = static_cast<DWORD>(args[1]->NumberValue());
-    memcpy(record->Data, &value, sizeof(value));
-    record->DataLength = static_cast<DWORD>(args[2]->NumberValue());
     SendToEventWindow(args, WM_POWERBROADCAST, PBT_POWERSETTINGCHANGE,
                       reinterpret_cast<LPARAM>(record));
   }
+  s_record = NULL;
   free(record);
 }
 

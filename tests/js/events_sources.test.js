@@ -77,6 +77,13 @@ test('forged power broadcasts post nothing and harm nothing: posted ones, and a 
   await expectEvents(() => driver.sendPowerSetting(DISPLAY, 2, 4), [['display', 'dimmed']]);
 });
 
+// Windows does not say how it sends a power-setting change; the window reads
+// the record of every broadcast that is not posted.
+test('power settings arrive however they are sent: notified from another thread, sent from the window\'s own', async () => {
+  await expectEvents(() => driver.sendPowerSetting(LIDSWITCH, 0, 4, 'notify'), [['lidswitch', 'close']]);
+  await expectEvents(() => driver.sendPowerSetting(LIDSWITCH, 1, 4, 'own'), [['lidswitch', 'open']]);
+});
+
 test('power settings: every value of every row, values without a name, and short records', async () => {
   // The states of the values 0, 1, 2, 3 and 0xffffffff.
   const values = [0, 1, 2, 3, 0xffffffff];
