@@ -1,6 +1,6 @@
-// Types of velmora_node_sys, the client's native system addon (Windows x64,
-// Node module version 59). No function throws on its own account: failures
-// come back in the result.
+// Types of velmora_node_sys, the client's native system addon (Windows x64
+// and ia32). No function throws on its own account: failures come back in
+// the result.
 
 /** Key names known to getKeyState and simulateKeys (case-sensitive). */
 export type KeyName =
@@ -43,7 +43,20 @@ export type SystemEvent =
   | ['user', 'present' | 'inactive' | '???']
   | ['away', 'exit' | 'enter' | '???']
   | ['network', 'on' | 'off']
-  | ['???', '???'];
+  | ['???', '???']
+  // Only with the watch option power.
+  | ['system', 'suspend' | 'resume' | 'shutdown' | 'logoff']
+  | ['powersource', 'ac' | 'battery' | 'ups' | '???']
+  | ['battery', `${number}`];
+
+/** The second argument of watch. */
+export interface WatchOptions {
+  /**
+   * true: also sleep and wake, the end of the session, the power source and
+   * the battery level (the current two first).
+   */
+  power?: boolean;
+}
 
 /** Called on the script thread with the receiver null, once per event. */
 export type WatchCallback = (this: null, ...event: SystemEvent) => void;
@@ -77,10 +90,11 @@ export function simulateKeys(keys: string, mode?: 'down' | 'up'): void;
 export function setBadge(text?: unknown): void;
 
 /**
- * Delivers system events to callback (replacing an earlier one): 0 watching,
- * 1 already watching (callback replaced), -3 a system thread failed to start.
+ * Delivers system events to callback (replacing an earlier one, and its
+ * options): 0 watching, 1 already watching (callback replaced), -3 a system
+ * thread failed to start.
  */
-export function watch(callback: WatchCallback): 0 | 1 | -3;
+export function watch(callback: WatchCallback, options?: WatchOptions): 0 | 1 | -3;
 
 /** Stops delivery and drops pending events; false when nothing was watched. */
 export function unwatch(): boolean;

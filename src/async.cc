@@ -19,7 +19,13 @@
 #include <stdlib.h>
 #include <string.h>
 
-static SysEvent* SysEventNew(const char* type, const char* state) {
+void SignalDelivered(HANDLE delivered) {
+  if (delivered == NULL) return;
+  SetEvent(delivered);
+  CloseHandle(delivered);
+}
+
+static SysEvent* SysEventNew(const char* type, const char* state, HANDLE delivered) {
   size_t typeSize = strlen(type) + 1;
   size_t stateSize = strlen(state) + 1;
   SysEvent* event = static_cast<SysEvent*>(malloc(sizeof(SysEvent) + typeSize + stateSize));
@@ -28,7 +34,13 @@ static SysEvent* SysEventNew(const char* type, const char* state) {
   event->state = event->type + typeSize;
   memcpy(event->type, type, typeSize);
   memcpy(event->state, state, stateSize);
+  event->delivered = delivered;
   return event;
+}
+
+static void SysEventFree(SysEvent* event) {
+  SignalDelivered(event->delivered);
+  free(event);
 }
 
 // Appends under the mutex; false when the list cannot grow.
@@ -63,7 +75,7 @@ static void DeliverPending(uv_async_t* handle) {
   uv_handle_t* base = reinterpret_cast<uv_handle_t*>(handle);
   for (size_t i = 0; i < count; ++i) {
     if (!uv_is_closing(base)) queue->deliver(queue->userData, events[i]);
-    free(events[i]);
+    SysEventFree(events[i]);
   }
   free(events);
   if (uv_is_closing(base)) return;
@@ -117,14 +129,17 @@ AsyncQueue* AsyncQueueNew(uv_loop_t* loop, DeliverFunction deliver, void* userDa
   return queue;
 }
 
-void AsyncQueuePost(AsyncQueue* queue, const char* type, const char* state) {
-  SysEvent* event = SysEventNew(type, state);
-  if (event == NULL) return;
+void AsyncQueuePost(AsyncQueue* queue, const char* type, const char* state, HANDLE delivered) {
+  SysEvent* event = SysEventNew(type, state, delivered);
+  if (event == NULL) {
+    SignalDelivered(delivered);
+    return;
+  }
   WaitForSingleObject(queue->mutex, INFINITE);
   bool queued = AppendPending(queue, event);
   ReleaseMutex(queue->mutex);
   if (!queued) {
-    free(event);
+    SysEventFree(event);
     return;
   }
   uv_async_send(&queue->handle);

@@ -14,6 +14,7 @@
 struct SysEvent {
   char* type;
   char* state;
+  HANDLE delivered;  // set and closed once the event is delivered or dropped; mostly null
 };
 
 typedef void (*DeliverFunction)(void* userData, SysEvent* event);
@@ -33,8 +34,14 @@ struct AsyncQueue {
 AsyncQueue* AsyncQueueNew(uv_loop_t* loop, DeliverFunction deliver, void* userData);
 
 // Copies (type, state) into a new event and queues it. Any thread. When memory
-// runs out the event is dropped.
-void AsyncQueuePost(AsyncQueue* queue, const char* type, const char* state);
+// runs out the event is dropped. The queue takes delivered (an event handle,
+// or null) and signals it through SignalDelivered once deliver has returned
+// for the event, or once the event is dropped: a posting thread can wait for
+// the script to have seen it.
+void AsyncQueuePost(AsyncQueue* queue, const char* type, const char* state, HANDLE delivered);
+
+// Sets and closes delivered, unless it is null.
+void SignalDelivered(HANDLE delivered);
 
 // Frees the events still pending without delivering them and closes the queue;
 // libuv frees it on a later turn of the loop. Loop thread only, and only once

@@ -2,10 +2,12 @@
 // module with node and binds the script functions onto exports. Each one
 // converts its arguments, calls one routine of sys_win.cc and converts the
 // result back. main_napi.cc is the same for Node-API.
+// node.h first: it defines PATH_MAX unless a C runtime header has.
+#include <node.h>
+
 #include "host_imports.h"
 #include "sys_win.h"
 
-#include <node.h>
 #include <stdio.h>
 #include <stdlib.h>
 
@@ -119,15 +121,35 @@ static void DeliverEvent(void*, SysEvent* event) {
   (void)callback.As<v8::Function>()->Call(isolate->GetCurrentContext(), v8::Null(isolate), 2, argv);
 }
 
+// The options opt into the power events when they are an object whose power
+// property is true; nothing else of them is read. False when reading it threw.
+static bool PowerOption(const v8::FunctionCallbackInfo<v8::Value>& args, bool* power) {
+  *power = false;
+  if (!args[1]->IsObject()) return true;
+  v8::Isolate* isolate = args.GetIsolate();
+  v8::Local<v8::String> key = NewString(isolate, "power");
+  v8::Local<v8::Value> value;
+  if (key.IsEmpty() ||
+      !args[1].As<v8::Object>()->Get(isolate->GetCurrentContext(), key).ToLocal(&value)) {
+    return false;
+  }
+  *power = value->IsTrue();
+  return true;
+}
+
 // EmitAsyncInit runs the init hooks of async_hooks, which may call watch (it
 // finds the watch being made, and answers 1) or unwatch (it ends that watch,
 // whose async context then ends here).
 static void watch(const v8::FunctionCallbackInfo<v8::Value>& args) {
   v8::Isolate* isolate = v8::Isolate::GetCurrent();
+  bool power;
+  if (!PowerOption(args, &power)) return;
   s_callback.Reset(isolate, args[0]);
   int32_t status = 1;
-  if (ActiveWatch() == 0) {
-    status = StartWatch(uv_default_loop(), DeliverEvent);
+  if (ActiveWatch() != 0) {
+    WatchPowerEvents(power);
+  } else {
+    status = StartWatch(uv_default_loop(), DeliverEvent, power);
     uint32_t started = ActiveWatch();
     v8::Local<v8::Object> resource = v8::Object::New(isolate);
     node::async_context context = node::EmitAsyncInit(isolate, resource, "velmora_node_sys:watch");

@@ -189,17 +189,37 @@ static void StoreCallback(napi_env env, napi_value callback) {
   }
 }
 
+// The options opt into the power events when they are an object whose power
+// property is true; nothing else of them is read. False when reading it threw.
+static bool PowerOption(napi_env env, napi_value options, bool* power) {
+  *power = false;
+  napi_valuetype type;
+  napi_value value;
+  if (napi_typeof(env, options, &type) != napi_ok || (type != napi_object && type != napi_function)) {
+    return true;
+  }
+  if (napi_get_named_property(env, options, "power", &value) != napi_ok) return false;
+  if (napi_typeof(env, value, &type) == napi_ok && type == napi_boolean) {
+    napi_get_value_bool(env, value, power);
+  }
+  return true;
+}
+
 // napi_async_init runs the init hooks of async_hooks, which may call watch
 // (it finds the watch being made, and answers 1) or unwatch (it ends that
 // watch, whose async context then ends here).
 static napi_value watch(napi_env env, napi_callback_info info) {
-  napi_value argv[1];
+  napi_value argv[2];
   Arguments(env, info, argv);
+  bool power;
+  if (!PowerOption(env, argv[1], &power)) return NULL;
   StoreCallback(env, argv[0]);
   int32_t status = 1;
   uv_loop_t* loop;
-  if (ActiveWatch() == 0 && napi_get_uv_event_loop(env, &loop) == napi_ok) {
-    status = StartWatch(loop, DeliverEvent);
+  if (ActiveWatch() != 0) {
+    WatchPowerEvents(power);
+  } else if (napi_get_uv_event_loop(env, &loop) == napi_ok) {
+    status = StartWatch(loop, DeliverEvent, power);
     uint32_t started = ActiveWatch();
     napi_value resource, name;
     napi_async_context context;

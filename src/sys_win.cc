@@ -2,7 +2,8 @@
 //
 // Sections, in order: system libraries, idle time, processes, the client's
 // render window, known folders, the keyboard, the main thread, the event
-// bridge's native half and the event sources.
+// bridge's native half, and the event sources: the power events that a watch
+// opts into, the hidden window, the network poller.
 #include "sys_win.h"
 #include "check.h"
 
@@ -11,6 +12,7 @@
 #include <tlhelp32.h>
 #include <wtsapi32.h>
 #include <atomic>
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -25,9 +27,10 @@ static HRESULT(WINAPI* s_SHGetKnownFolderPath)(REFKNOWNFOLDERID, DWORD, HANDLE, 
 static HRESULT(WINAPI* s_SHGetFolderPathW)(HWND, int, HANDLE, DWORD, LPWSTR);
 
 // The event sink's type, and those of the notification entry points below.
-typedef void (*EventSink)(const char* type, const char* state);
+typedef void (*EventSink)(const char* type, const char* state, HANDLE delivered);
 typedef HPOWERNOTIFY(WINAPI* RegisterPowerSettingNotificationFunction)(HANDLE, LPCGUID, DWORD);
 typedef BOOL(WINAPI* UnregisterPowerSettingNotificationFunction)(HPOWERNOTIFY);
+typedef HPOWERNOTIFY(WINAPI* RegisterSuspendResumeNotificationFunction)(HANDLE, DWORD);
 typedef BOOL(WINAPI* WTSRegisterSessionNotificationFunction)(HWND, DWORD);
 typedef BOOL(WINAPI* WTSUnRegisterSessionNotificationFunction)(HWND);
 typedef BOOL(WINAPI* IsNetworkAliveFunction)(LPDWORD);
@@ -41,9 +44,19 @@ static AsyncQueue* s_asyncQueue;
 // The number of the last watch started, and of the active one (0: none).
 static uint32_t s_watchCount;
 static uint32_t s_activeWatch;
-// Where the event sources post: postEvent once they start, null again after
-// the hidden window has received WM_CLOSE.
-static std::atomic<EventSink> s_eventSink;
+// Where the event sources post: postEvent, null once the hidden window has
+// received WM_CLOSE.
+static void postEvent(const char* type, const char* state, HANDLE delivered);
+static std::atomic<EventSink> s_eventSink(postEvent);
+// Whether the active watch asked for the power events that are opted into.
+static std::atomic<bool> s_powerEventsWanted;
+// The power source (its notification's value, 3 for any other) and the
+// battery level last posted, -1 for none since opting in: a repeat posts
+// nothing.
+static std::atomic<int> s_lastPowerSource;
+static std::atomic<int> s_lastBatteryLevel;
+// Whether a wake has been reported since the last suspend, or since opting in.
+static std::atomic<bool> s_resumeReported;
 // Nonzero once the event sources run; the network poller runs while it is.
 static std::atomic<int32_t> s_sourcesStarted;
 // Whether the window thread has been started, or found unable to run for want
@@ -66,10 +79,16 @@ static RegisterPowerSettingNotificationFunction s_RegisterPowerSettingNotificati
 static UnregisterPowerSettingNotificationFunction s_UnregisterPowerSettingNotification;
 static WTSRegisterSessionNotificationFunction s_WTSRegisterSessionNotification;
 static WTSUnRegisterSessionNotificationFunction s_WTSUnRegisterSessionNotification;
+// RegisterSuspendResumeNotification and its counterpart, both null before
+// Windows 8, resolved with the four above.
+static RegisterSuspendResumeNotificationFunction s_RegisterSuspendResumeNotification;
+static UnregisterPowerSettingNotificationFunction s_UnregisterSuspendResumeNotification;
 // The hidden window, set by the window thread once it exists, cleared at WM_CLOSE.
 static HWND s_eventWindow;
-// The window's power-setting registrations, one per row of s_powerSettingEvents.
-static HPOWERNOTIFY s_powerNotifications[5];
+// The window's power-setting registrations, one per row of s_powerSettingEvents
+// and of s_optInPowerSettings, and its suspend and resume registration.
+static HPOWERNOTIFY s_powerNotifications[7];
+static HPOWERNOTIFY s_suspendResumeNotification;
 // Global\TermSrvReadyEvent while the window thread waits for it to retry its
 // failed session registration; null otherwise.
 static HANDLE s_sessionServiceReady;
@@ -544,15 +563,29 @@ bool OnProcessMainThread() {
 
 static int StartEventSources();
 
-static void postEvent(const char* type, const char* state) {
+static void postEvent(const char* type, const char* state, HANDLE delivered) {
   AcquireSRWLockShared(&s_asyncQueueLock);
-  if (s_asyncQueue != NULL) AsyncQueuePost(s_asyncQueue, type, state);
+  if (s_asyncQueue != NULL) {
+    AsyncQueuePost(s_asyncQueue, type, state, delivered);
+  } else {
+    SignalDelivered(delivered);
+  }
   ReleaseSRWLockShared(&s_asyncQueueLock);
 }
 
+static void PostToSink(const char* type, const char* state, HANDLE delivered = NULL) {
+  EventSink sink = s_eventSink;
+  if (sink != NULL) {
+    sink(type, state, delivered);
+  } else {
+    SignalDelivered(delivered);
+  }
+}
+
 // The queue is published before the sources start and before the binding
-// runs any script code, so that a watch from that code finds it.
-int StartWatch(uv_loop_t* loop, DeliverFunction deliver) {
+// runs any script code, so that a watch from that code finds it; the current
+// power state comes before the sources' first events.
+int StartWatch(uv_loop_t* loop, DeliverFunction deliver, bool powerEvents) {
   AsyncQueue* queue = AsyncQueueNew(loop, deliver, NULL);
   CHECK(queue != NULL);
   AcquireSRWLockExclusive(&s_asyncQueueLock);
@@ -560,6 +593,7 @@ int StartWatch(uv_loop_t* loop, DeliverFunction deliver) {
   ReleaseSRWLockExclusive(&s_asyncQueueLock);
   if (++s_watchCount == 0) ++s_watchCount;
   s_activeWatch = s_watchCount;
+  WatchPowerEvents(powerEvents);
   return StartEventSources();
 }
 
@@ -570,6 +604,7 @@ uint32_t ActiveWatch() {
 // Events still pending are freed without reaching any callback, also those of
 // a batch whose callback ends the watch.
 bool EndWatch() {
+  s_powerEventsWanted = false;
   AcquireSRWLockExclusive(&s_asyncQueueLock);
   AsyncQueue* queue = s_asyncQueue;
   s_asyncQueue = NULL;
@@ -604,29 +639,105 @@ static const PowerSettingEvent s_powerSettingEvents[] = {
     {{0x98A7F580, 0x01F7, 0x48AA, {0x9C, 0x0F, 0x44, 0x35, 0x2C, 0x29, 0xE5, 0xC0}},
      "away", {"exit", "enter", NULL}},
 };
-static_assert(ARRAYSIZE(s_powerSettingEvents) == ARRAYSIZE(s_powerNotifications),
+// GUID_ACDC_POWER_SOURCE and GUID_BATTERY_PERCENTAGE_REMAINING, registered
+// after the table's rows; their events are posted only when opted into.
+static const GUID s_acDcPowerSource = {
+    0x5D3E9A59, 0xE9D5, 0x4B00, {0xA6, 0xBD, 0xFF, 0x34, 0xFF, 0x51, 0x65, 0x48}};
+static const GUID s_batteryPercentageRemaining = {
+    0xA7AD8041, 0xB45A, 0x4CAE, {0x87, 0xA3, 0xEE, 0xCB, 0xB4, 0x68, 0xA9, 0xE1}};
+static const GUID* const s_optInPowerSettings[] = {&s_acDcPowerSource, &s_batteryPercentageRemaining};
+static_assert(ARRAYSIZE(s_powerSettingEvents) + ARRAYSIZE(s_optInPowerSettings) ==
+                  ARRAYSIZE(s_powerNotifications),
               "one registration per power setting");
 
-static void PostToSink(const char* type, const char* state) {
-  EventSink sink = s_eventSink;
-  if (sink != NULL) sink(type, state);
+// ---------------------------------------------------------------------------
+// The power events that a watch opts into: sleep, the power source, the
+// battery and the end of the session. One that is not wanted is dropped here,
+// before anything is queued.
+
+static const char* const s_powerSourceStates[] = {"ac", "battery", "ups", "???"};
+enum { kOtherPowerSource = 3, kSessionEndWaitMilliseconds = 3000 };
+
+static void PostPowerSource(DWORD value) {
+  int source = value < kOtherPowerSource ? static_cast<int>(value) : kOtherPowerSource;
+  if (!s_powerEventsWanted || s_lastPowerSource.exchange(source) == source) return;
+  PostToSink("powersource", s_powerSourceStates[source]);
 }
+
+static void PostBatteryLevel(DWORD percent) {
+  if (percent > 100 || !s_powerEventsWanted ||
+      s_lastBatteryLevel.exchange(static_cast<int>(percent)) == static_cast<int>(percent)) {
+    return;
+  }
+  char state[4];
+  snprintf(state, sizeof(state), "%u", static_cast<unsigned>(percent));
+  PostToSink("battery", state);
+}
+
+// A wake gives one event, whichever of its two notifications comes first.
+static void PostSleep(bool resumed) {
+  if (!s_powerEventsWanted) return;
+  if (!resumed) {
+    s_resumeReported = false;
+    PostToSink("system", "suspend");
+  } else if (!s_resumeReported.exchange(true)) {
+    PostToSink("system", "resume");
+  }
+}
+
+// Windows may end the process as soon as the window procedure returns from
+// WM_ENDSESSION, so the window thread returns only once the script's callback
+// has had the event, or after 3 s. An event that is not queued (nothing is
+// watched) is signalled at once.
+static void PostSessionEnd(const char* state) {
+  if (!s_powerEventsWanted) return;
+  HANDLE delivered = CreateEventA(NULL, TRUE, FALSE, NULL);
+  HANDLE given = NULL;
+  if (delivered != NULL) {
+    DuplicateHandle(GetCurrentProcess(), delivered, GetCurrentProcess(), &given, 0, FALSE,
+                    DUPLICATE_SAME_ACCESS);
+  }
+  PostToSink("system", state, given);
+  if (given != NULL) WaitForSingleObject(delivered, kSessionEndWaitMilliseconds);
+  if (delivered != NULL) CloseHandle(delivered);
+}
+
+void WatchPowerEvents(bool wanted) {
+  if (s_powerEventsWanted.exchange(wanted) || !wanted) return;
+  s_lastPowerSource = -1;
+  s_lastBatteryLevel = -1;
+  s_resumeReported = false;
+  SYSTEM_POWER_STATUS status;
+  if (!GetSystemPowerStatus(&status)) return;
+  // ACLineStatus is 0 offline, 1 online, 255 unknown; a level of 255 is unknown.
+  if (status.ACLineStatus <= 1) PostPowerSource(status.ACLineStatus == 1 ? 0 : 1);
+  PostBatteryLevel(status.BatteryLifePercent);
+}
+
+// ---------------------------------------------------------------------------
+// The hidden window
 
 // The record's data length is all that bounds it: the 32-bit value is read
 // only from a record that says it holds one.
-static void MapPowerSetting(const POWERBROADCAST_SETTING* record, const char** type,
-                            const char** state) {
-  *type = "???";
-  *state = "???";
-  for (const PowerSettingEvent& row : s_powerSettingEvents) {
-    if (memcmp(&record->PowerSetting, &row.setting, sizeof(GUID)) != 0) continue;
-    *type = row.type;
-    DWORD value;
-    if (record->DataLength < sizeof(value)) return;
-    memcpy(&value, record->Data, sizeof(value));
-    if (value < ARRAYSIZE(row.states) && row.states[value] != NULL) *state = row.states[value];
+static void PostPowerSetting(const POWERBROADCAST_SETTING* record) {
+  DWORD value = 0;
+  bool hasValue = record->DataLength >= sizeof(value);
+  if (hasValue) memcpy(&value, record->Data, sizeof(value));
+  if (memcmp(&record->PowerSetting, &s_acDcPowerSource, sizeof(GUID)) == 0) {
+    PostPowerSource(hasValue ? value : kOtherPowerSource);
     return;
   }
+  if (memcmp(&record->PowerSetting, &s_batteryPercentageRemaining, sizeof(GUID)) == 0) {
+    if (hasValue) PostBatteryLevel(value);
+    return;
+  }
+  for (const PowerSettingEvent& row : s_powerSettingEvents) {
+    if (memcmp(&record->PowerSetting, &row.setting, sizeof(GUID)) != 0) continue;
+    bool named = hasValue && value < ARRAYSIZE(row.states) && row.states[value] != NULL;
+    PostToSink(row.type, named ? row.states[value] : "???");
+    return;
+  }
+  PostToSink("???", "???");
 }
 
 // The timer that retries a failed session registration, and its period.
@@ -651,6 +762,10 @@ static LRESULT CALLBACK EventWindowProc(HWND window, UINT message, WPARAM wParam
         s_UnregisterPowerSettingNotification(notification);
         notification = NULL;
       }
+      if (s_suspendResumeNotification != NULL) {
+        s_UnregisterSuspendResumeNotification(s_suspendResumeNotification);
+        s_suspendResumeNotification = NULL;
+      }
       if (s_eventWindow != NULL) {
         s_WTSUnRegisterSessionNotification(s_eventWindow);
         s_eventWindow = NULL;
@@ -663,8 +778,18 @@ static LRESULT CALLBACK EventWindowProc(HWND window, UINT message, WPARAM wParam
       // Posted broadcasts never get here (the message loop drops them), so
       // lParam is the record that came with a sent one.
       if (wParam == PBT_POWERSETTINGCHANGE && lParam != 0) {
-        MapPowerSetting(reinterpret_cast<const POWERBROADCAST_SETTING*>(lParam), &type, &state);
+        PostPowerSetting(reinterpret_cast<const POWERBROADCAST_SETTING*>(lParam));
+      } else if (wParam == PBT_APMSUSPEND) {
+        PostSleep(false);
+      } else if (wParam == PBT_APMRESUMEAUTOMATIC || wParam == PBT_APMRESUMESUSPEND) {
+        PostSleep(true);
       }
+      break;
+    case WM_QUERYENDSESSION:
+      // The addon never holds the session up.
+      return TRUE;
+    case WM_ENDSESSION:
+      if (wParam) PostSessionEnd((lParam & ENDSESSION_LOGOFF) != 0 ? "logoff" : "shutdown");
       break;
     case WM_TIMER:
       // KillTimer fails for a timer that is not running, so a WM_TIMER that
@@ -706,13 +831,23 @@ static DWORD WINAPI EventWindowThread(LPVOID) {
   }
   s_eventWindow = window;
 
+  const GUID* settings[ARRAYSIZE(s_powerNotifications)];
+  size_t count = 0;
+  for (const PowerSettingEvent& row : s_powerSettingEvents) settings[count++] = &row.setting;
+  for (const GUID* setting : s_optInPowerSettings) settings[count++] = setting;
   bool allRegistered = true;
-  for (size_t i = 0; i < ARRAYSIZE(s_powerSettingEvents); ++i) {
-    s_powerNotifications[i] = s_RegisterPowerSettingNotification(
-        window, &s_powerSettingEvents[i].setting, DEVICE_NOTIFY_WINDOW_HANDLE);
+  for (size_t i = 0; i < count; ++i) {
+    s_powerNotifications[i] =
+        s_RegisterPowerSettingNotification(window, settings[i], DEVICE_NOTIFY_WINDOW_HANDLE);
     if (s_powerNotifications[i] == NULL) allRegistered = false;
   }
   if (!allRegistered) OutputDebugStringA("RegisterPowerSettingNotification failed");
+  // With Modern Standby, suspend and resume reach only a window registered
+  // for them (Windows 8 on).
+  if (s_RegisterSuspendResumeNotification != NULL) {
+    s_suspendResumeNotification =
+        s_RegisterSuspendResumeNotification(window, DEVICE_NOTIFY_WINDOW_HANDLE);
+  }
   // At logon the registration fails (RPC_S_INVALID_BINDING) until Remote
   // Desktop Services are ready, which they announce by setting this event;
   // where it cannot be opened, a timer retries instead.
@@ -787,7 +922,6 @@ static int StartEventSources() {
   s_IsNetworkAlive =
       reinterpret_cast<IsNetworkAliveFunction>(GetProcAddress(s_sensApiModule, "IsNetworkAlive"));
   CHECK(s_IsNetworkAlive != NULL);
-  s_eventSink = postEvent;
 
   // The window thread reads the entry points: they are resolved before it
   // starts, and never again.
@@ -801,6 +935,12 @@ static int StartEventSources() {
         GetProcAddress(s_wtsapi32Module, "WTSRegisterSessionNotification"));
     s_WTSUnRegisterSessionNotification = reinterpret_cast<WTSUnRegisterSessionNotificationFunction>(
         GetProcAddress(s_wtsapi32Module, "WTSUnRegisterSessionNotification"));
+    s_RegisterSuspendResumeNotification = reinterpret_cast<RegisterSuspendResumeNotificationFunction>(
+        GetProcAddress(s_user32Module, "RegisterSuspendResumeNotification"));
+    s_UnregisterSuspendResumeNotification =
+        reinterpret_cast<UnregisterPowerSettingNotificationFunction>(
+            GetProcAddress(s_user32Module, "UnregisterSuspendResumeNotification"));
+    if (s_UnregisterSuspendResumeNotification == NULL) s_RegisterSuspendResumeNotification = NULL;
     if (s_RegisterPowerSettingNotification != NULL &&
         s_UnregisterPowerSettingNotification != NULL && s_WTSRegisterSessionNotification != NULL &&
         s_WTSUnRegisterSessionNotification != NULL) {

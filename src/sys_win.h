@@ -53,10 +53,16 @@ bool OnProcessMainThread();
 // that watches; the event sources (a hidden window's thread and a network
 // poller) start with the first watch and post to whichever watch is active.
 
-// Starts a watch whose events go to deliver on loop's thread, and the event
-// sources unless they run: 0, or -3 when a source's thread failed to start
-// (a later watch tries that source again). Only while nothing is watched.
-int StartWatch(uv_loop_t* loop, DeliverFunction deliver);
+// Starts a watch whose events go to deliver on loop's thread, with the power
+// events or without (WatchPowerEvents), and the event sources unless they
+// run: 0, or -3 when a source's thread failed to start (a later watch tries
+// that source again). Only while nothing is watched.
+int StartWatch(uv_loop_t* loop, DeliverFunction deliver, bool powerEvents);
+
+// Whether the active watch gets the power events that are opted into (sleep,
+// the power source, the battery, the end of the session). Turning them on
+// posts the current power source and battery level first.
+void WatchPowerEvents(bool wanted);
 
 // A number for the active watch, new at each StartWatch; 0 while nothing is
 // watched. Script code that runs inside a binding's watch (an async_hooks

@@ -17,6 +17,10 @@
 //                                 does, without the bridge
 //   heapBytesInUse()              bytes that the sources have allocated and not freed
 //   privateBytes()                the process's private memory
+// node.h first, as main.cc has it; libuv's headers want winsock2.h before
+// windows.h.
+#include <node.h>
+#include <winsock2.h>
 #include <windows.h>
 #include <psapi.h>
 #include <atomic>
@@ -52,7 +56,6 @@ static HANDLE WINAPI CreateThreadOrFail(LPSECURITY_ATTRIBUTES security, SIZE_T s
 #undef CreateThread
 
 // main.cc registers its module; this file registers event_poster instead.
-#include <node.h>
 #undef NODE_MODULE
 #define NODE_MODULE(modname, regfunc)
 #include "../../src/main.cc"
@@ -156,7 +159,7 @@ static DWORD WINAPI PostEvents(LPVOID posterParam) {
   for (poster->posted = 0; poster->posted < poster->count && !s_stopPosters; ++poster->posted) {
     snprintf(state, sizeof(state), "%d", poster->posted);
     if (poster->stamps != NULL) poster->stamps[poster->posted] = static_cast<double>(uv_hrtime());
-    postEvent(poster->type, state);
+    postEvent(poster->type, state, NULL);
   }
   return 0;
 }
@@ -195,7 +198,7 @@ static void stopPosters(const v8::FunctionCallbackInfo<v8::Value>& args) {
 static void post(const v8::FunctionCallbackInfo<v8::Value>& args) {
   v8::String::Utf8Value type(args[0]);
   v8::String::Utf8Value state(args[1]);
-  postEvent(*type, *state);
+  postEvent(*type, *state, NULL);
 }
 
 // ---------------------------------------------------------------------------

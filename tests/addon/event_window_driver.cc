@@ -1,5 +1,6 @@
 // event_window_driver: sends the hidden event window of an addon loaded in the
-// same process the messages that the system would send it.
+// same process the messages that the system would send it. A Node-API
+// addon, so that it loads in the node.exe of every release.
 //
 //   countEventWindows()                     top-level windows of this process of the class
 //   send(message, wParam[, lParam])         SendMessage; its result
@@ -16,7 +17,7 @@
 //                                           and kept for the process's life; set if set
 //
 // A call that finds no window throws.
-#include <node.h>
+#include <node_api.h>
 #include <windows.h>
 #include <rpc.h>
 #include <stdlib.h>
@@ -47,41 +48,69 @@ static WindowSearch FindEventWindows() {
   return search;
 }
 
-static bool SendToEventWindow(const v8::FunctionCallbackInfo<v8::Value>& args, UINT message,
-                              WPARAM wParam, LPARAM lParam, bool posted = false) {
-  v8::Isolate* isolate = args.GetIsolate();
-  HWND window = FindEventWindows().found;
-  if (window == NULL) {
-    isolate->ThrowException(v8::Exception::Error(
-        v8::String::NewFromUtf8(isolate, "no velmora_node_sys_wc window in this process")));
-    return false;
+// The call's arguments: numbers, and at most one text of up to 63 bytes.
+struct Arguments {
+  double numbers[4];
+  char text[64];
+};
+
+static Arguments Read(napi_env env, napi_callback_info info, int textIndex) {
+  Arguments arguments = {{0, 0, 0, 0}, ""};
+  napi_value argv[4];
+  size_t argc = 4;
+  napi_get_cb_info(env, info, &argc, argv, NULL, NULL);
+  for (size_t i = 0; i < argc; ++i) {
+    size_t length;
+    if (static_cast<int>(i) == textIndex) {
+      napi_get_value_string_utf8(env, argv[i], arguments.text, sizeof(arguments.text), &length);
+    } else {
+      napi_value number;
+      napi_coerce_to_number(env, argv[i], &number);
+      napi_get_value_double(env, number, &arguments.numbers[i]);
+    }
   }
-  LRESULT result = posted ? PostMessageA(window, message, wParam, lParam)
-                          : SendMessageA(window, message, wParam, lParam);
-  args.GetReturnValue().Set(v8::Number::New(isolate, static_cast<double>(result)));
-  return true;
+  return arguments;
 }
 
-static void countEventWindows(const v8::FunctionCallbackInfo<v8::Value>& args) {
-  args.GetReturnValue().Set(v8::Number::New(args.GetIsolate(), FindEventWindows().count));
+static napi_value Number(napi_env env, double value) {
+  napi_value result;
+  napi_create_double(env, value, &result);
+  return result;
 }
 
-static void send(const v8::FunctionCallbackInfo<v8::Value>& args) {
-  SendToEventWindow(args, static_cast<UINT>(args[0]->NumberValue()),
-                    static_cast<WPARAM>(args[1]->NumberValue()),
-                    static_cast<LPARAM>(args[2]->IntegerValue()));
+static HWND EventWindow(napi_env env) {
+  HWND window = FindEventWindows().found;
+  if (window == NULL) napi_throw_error(env, NULL, "no velmora_node_sys_wc window in this process");
+  return window;
 }
 
-static void post(const v8::FunctionCallbackInfo<v8::Value>& args) {
-  SendToEventWindow(args, static_cast<UINT>(args[0]->NumberValue()),
-                    static_cast<WPARAM>(args[1]->NumberValue()),
-                    static_cast<LPARAM>(args[2]->IntegerValue()), true);
+static napi_value countEventWindows(napi_env env, napi_callback_info) {
+  return Number(env, FindEventWindows().count);
 }
 
-static void event(const v8::FunctionCallbackInfo<v8::Value>& args) {
-  v8::String::Utf8Value name(args[0]);
-  HANDLE event = CreateEventA(NULL, TRUE, FALSE, *name);
-  if (args[1]->BooleanValue()) SetEvent(event);
+static napi_value send(napi_env env, napi_callback_info info) {
+  Arguments args = Read(env, info, -1);
+  HWND window = EventWindow(env);
+  if (window == NULL) return NULL;
+  return Number(env, static_cast<double>(SendMessageA(window, static_cast<UINT>(args.numbers[0]),
+                                                      static_cast<WPARAM>(args.numbers[1]),
+                                                      static_cast<LPARAM>(args.numbers[2]))));
+}
+
+static napi_value post(napi_env env, napi_callback_info info) {
+  Arguments args = Read(env, info, -1);
+  HWND window = EventWindow(env);
+  if (window == NULL) return NULL;
+  return Number(env, PostMessageA(window, static_cast<UINT>(args.numbers[0]),
+                                  static_cast<WPARAM>(args.numbers[1]),
+                                  static_cast<LPARAM>(args.numbers[2])));
+}
+
+static napi_value event(napi_env env, napi_callback_info info) {
+  Arguments args = Read(env, info, 0);
+  HANDLE event = CreateEventA(NULL, TRUE, FALSE, args.text);
+  if (args.numbers[1] != 0) SetEvent(event);
+  return NULL;
 }
 
 // The record in flight for "notify" and "own".
@@ -111,27 +140,37 @@ static LRESULT CALLBACK SendFromOwnThread(int code, WPARAM wParam, LPARAM lParam
   return CallNextHookEx(s_hook, code, wParam, lParam);
 }
 
-static void sendPowerSetting(const v8::FunctionCallbackInfo<v8::Value>& args) {
-  v8::String::Utf8Value guidText(args[0]);
-  v8::String::Utf8Value how(args[3]);
+static napi_value sendPowerSetting(napi_env env, napi_callback_info info) {
+  napi_value argv[4];
+  size_t argc = 4;
+  napi_get_cb_info(env, info, &argc, argv, NULL, NULL);
+  char guidText[64] = "";
+  char how[16] = "send";
+  size_t length;
+  napi_get_value_string_utf8(env, argv[0], guidText, sizeof(guidText), &length);
+  if (argc > 3) napi_get_value_string_utf8(env, argv[3], how, sizeof(how), &length);
+  double value, dataLength;
+  napi_get_value_double(env, argv[1], &value);
+  napi_get_value_double(env, argv[2], &dataLength);
+  s_window = EventWindow(env);
+  if (s_window == NULL) return NULL;
   POWERBROADCAST_SETTING* record =
       static_cast<POWERBROADCAST_SETTING*>(calloc(1, sizeof(POWERBROADCAST_SETTING) + 4));
-  if (UuidFromStringA(reinterpret_cast<RPC_CSTR>(*guidText), &record->PowerSetting) != RPC_S_OK) {
-    args.GetIsolate()->ThrowException(v8::Exception::Error(
-        v8::String::NewFromUtf8(args.GetIsolate(), "not a GUID")));
+  if (UuidFromStringA(reinterpret_cast<RPC_CSTR>(guidText), &record->PowerSetting) != RPC_S_OK) {
     free(record);
-    return;
+    napi_throw_error(env, NULL, "not a GUID");
+    return NULL;
   }
-  DWORD value = static_cast<DWORD>(args[1]->NumberValue());
-  memcpy(record->Data, &value, sizeof(value));
-  record->DataLength = static_cast<DWORD>(args[2]->NumberValue());
-  s_window = FindEventWindows().found;
+  DWORD data = static_cast<DWORD>(value);
+  memcpy(record->Data, &data, sizeof(data));
+  record->DataLength = static_cast<DWORD>(dataLength);
   s_record = record;
-  if (strcmp(*how, "notify") == 0) {
+  LRESULT result = 0;
+  if (strcmp(how, "notify") == 0) {
     HANDLE thread = CreateThread(NULL, 0, NotifyPowerSetting, NULL, 0, NULL);
     WaitForSingleObject(thread, INFINITE);
     CloseHandle(thread);
-  } else if (strcmp(*how, "own") == 0) {
+  } else if (strcmp(how, "own") == 0) {
     HMODULE self;
     GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
                        reinterpret_cast<LPCSTR>(SendFromOwnThread), &self);
@@ -143,19 +182,29 @@ static void sendPowerSetting(const v8::FunctionCallbackInfo<v8::Value>& args) {
     UnhookWindowsHookEx(s_hook);
     CloseHandle(s_hookDone);
   } else {
-    SendToEventWindow(args, WM_POWERBROADCAST, PBT_POWERSETTINGCHANGE,
-                      reinterpret_cast<LPARAM>(record));
+    result = SendMessageA(s_window, WM_POWERBROADCAST, PBT_POWERSETTINGCHANGE,
+                          reinterpret_cast<LPARAM>(record));
   }
   s_record = NULL;
   free(record);
+  return Number(env, static_cast<double>(result));
 }
 
-static void Init(v8::Local<v8::Object> exports) {
-  NODE_SET_METHOD(exports, "countEventWindows", countEventWindows);
-  NODE_SET_METHOD(exports, "send", send);
-  NODE_SET_METHOD(exports, "post", post);
-  NODE_SET_METHOD(exports, "event", event);
-  NODE_SET_METHOD(exports, "sendPowerSetting", sendPowerSetting);
+static void Bind(napi_env env, napi_value exports, const char* name, napi_callback callback) {
+  napi_value function;
+  napi_create_function(env, name, NAPI_AUTO_LENGTH, callback, NULL, &function);
+  napi_set_named_property(env, exports, name, function);
 }
 
-NODE_MODULE(event_window_driver, Init)
+static napi_value Init(napi_env env, napi_value exports) {
+  Bind(env, exports, "countEventWindows", countEventWindows);
+  Bind(env, exports, "send", send);
+  Bind(env, exports, "post", post);
+  Bind(env, exports, "event", event);
+  Bind(env, exports, "sendPowerSetting", sendPowerSetting);
+  return exports;
+}
+
+// Node 9 takes only a module that registers itself as the library loads.
+static napi_module s_module = {1, 0, __FILE__, Init, "event_window_driver", NULL, {NULL}};
+static const bool s_moduleRegistered = (napi_module_register(&s_module), true);

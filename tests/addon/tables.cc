@@ -1,8 +1,8 @@
 // Shows the addon's name tables to the tests, row by row, as the compiled
 // addon holds them.
-#include "../../src/sys_win.cc"
-
 #include <node.h>
+
+#include "../../src/sys_win.cc"
 
 static v8::Local<v8::String> GuidText(v8::Isolate* isolate, const GUID& guid) {
   wchar_t text[40];

@@ -34,16 +34,31 @@ exports.waitFor = async (fn, ms) => {
   return value;
 };
 
-// Runs exe and returns its exit status and its output, which goes through a
-// file: node.exe cannot start under wine with pipes for its standard streams.
-exports.runLogged = (exe, args, options) => {
+// A child's output goes through a file: node.exe cannot start under wine with
+// pipes for its standard streams.
+function logFile() {
   const log = path.join(fs.mkdtempSync(path.join(os.tmpdir(), 'run-')), 'out.log');
-  const fd = fs.openSync(log, 'w');
+  return { log, fd: fs.openSync(log, 'w') };
+}
+
+// Runs exe and returns its exit status and its output.
+exports.runLogged = (exe, args, options) => {
+  const { log, fd } = logFile();
   const result = childProcess.spawnSync(exe, args,
                                         Object.assign({ timeout: 60000 }, options, { stdio: ['ignore', fd, fd] }));
   fs.closeSync(fd);
   return { status: result.status, output: fs.readFileSync(log, 'utf8') };
 };
+
+// The same, leaving the script thread free meanwhile: a promise of the status
+// and output.
+exports.runLoggedAsync = (exe, args) => new Promise((resolve) => {
+  const { log, fd } = logFile();
+  childProcess.spawn(exe, args, { stdio: ['ignore', fd, fd] }).on('exit', (status) => {
+    fs.closeSync(fd);
+    resolve({ status, output: fs.readFileSync(log, 'utf8') });
+  });
+});
 
 // Machine, subsystem and imported DLL names of a PE32 file, and whether it
 // has delay-loaded imports.

@@ -4,10 +4,11 @@
 // prefix: the same exports, answers, conversions and events, and the same
 // ends. tests/CMakeLists.txt runs this file for the V8 binary in node.exe
 // 9.11.2 and for the Node-API binary in the node.exe of every release, x64
-// and x86.
+// and x86; with VELMORA_POWER_TESTS, also the power events, made by sending
+// the hidden window what the system would send it (wine sends none).
 const assert = require('assert');
 const path = require('path');
-const { test, paths, runLogged, sleep, waitFor } = require('./harness');
+const { test, paths, runLogged, runLoggedAsync, sleep, waitFor } = require('./harness');
 
 const root = path.win32.join(paths.build, '..');
 const addonPath = path.win32.join(root, 'prebuilds', ...process.env.VELMORA_ADDON.split('/'));
@@ -17,8 +18,19 @@ const sendToWindows = path.win32.join(paths.helpers, 'send_to_windows.exe');
 const hasWorkers = process.versions.modules !== '59';
 const workerFlags = process.versions.modules === '64' ? ['--experimental-worker'] : [];
 
+const WM_QUERYENDSESSION = 0x0011;
+const WM_ENDSESSION = 0x0016;
+const ENDSESSION_LOGOFF = 0x80000000;
+const WM_POWERBROADCAST = 0x0218;
+const PBT_APMSUSPEND = 0x0004;
+const PBT_APMRESUMESUSPEND = 0x0007;
+const PBT_APMRESUMEAUTOMATIC = 0x0012;
 const WM_WTSSESSION_CHANGE = 0x02b1;
 const WTS_SESSION_LOCK = 7;
+const POWER_SOURCE = '5D3E9A59-E9D5-4B00-A6BD-FF34FF516548';
+const BATTERY_LEVEL = 'A7AD8041-B45A-4CAE-87A3-EECBB468A9E1';
+// What GetSystemPowerStatus says under wine here: on AC power, no battery.
+const CURRENT_POWER_STATE = [['powersource', 'ac']];
 
 // Runs code in a new node.exe of the given kind.
 function runNode(exe, code, nodeOptions = []) {
@@ -30,6 +42,16 @@ function runNode(exe, code, nodeOptions = []) {
 function sessionLocks(count = 1) {
   return runLogged(sendToWindows, [String(process.pid), 'velmora_node_sys_wc',
                                    String(WM_WTSSESSION_CHANGE), String(WTS_SESSION_LOCK), String(count)]);
+}
+
+// Sends WM_ENDSESSION from another process; what SendMessage returned there,
+// and how long it took.
+async function endSession(lParam) {
+  const { status, output } = await runLoggedAsync(sendToWindows, [String(process.pid), 'velmora_node_sys_wc',
+                                                                  String(WM_ENDSESSION), '1', 'send', String(lParam)]);
+  assert.strictEqual(status, 1, output);
+  const [result, milliseconds] = output.trim().split(' ').map(Number);
+  return { result, milliseconds };
 }
 
 // What loading gives and what the synchronous functions answer in the host
@@ -220,3 +242,97 @@ if (hasWorkers) test('a require on a worker thread throws, and the process goes 
   assert.deepStrictEqual(load(true), { worker: refused, main: 'loaded' });
   assert.deepStrictEqual(load(false), { main: 'loaded', worker: refused });
 });
+
+if (process.env.VELMORA_POWER_TESTS) {
+  const driver = require(path.win32.join(paths.testAddons, 'event_window_driver.node'));
+  const addon = require(addonPath);
+  let events = [];
+  const record = (type, state) => events.push([type, state]);
+  // Sends, then expects exactly the given events, in order.
+  const expectEvents = async (send, expected) => {
+    events = [];
+    send();
+    await waitFor(() => events.length >= expected.length, 5000);
+    await sleep(200);
+    assert.deepStrictEqual(events, expected);
+  };
+  const sleepAndWake = () => [PBT_APMSUSPEND, PBT_APMRESUMEAUTOMATIC, PBT_APMRESUMESUSPEND]
+    .forEach((event) => assert.strictEqual(driver.send(WM_POWERBROADCAST, event), 0));
+
+  test('power events: none without the option, whatever else the second argument is', async () => {
+    let powerReads = 0;
+    const options = { get power() { powerReads++; return 'yes'; }, get other() { throw new Error('read'); } };
+    for (const second of [undefined, true, 'power', { power: 1 }, options]) {
+      addon.unwatch();
+      // A new watch, then a replacing one.
+      assert.strictEqual(addon.watch(record, second), 0);
+      assert.strictEqual(addon.watch(record, second), 1);
+      await expectEvents(() => {
+        sleepAndWake();
+        driver.sendPowerSetting(POWER_SOURCE, 1, 4);
+        driver.sendPowerSetting(BATTERY_LEVEL, 57, 4);
+        // No event, so the window does not wait for one.
+        const start = Date.now();
+        assert.strictEqual(driver.send(WM_ENDSESSION, 1, ENDSESSION_LOGOFF), 0);
+        assert.ok(Date.now() - start < 1000);
+        driver.send(WM_WTSSESSION_CHANGE, WTS_SESSION_LOCK);
+      }, [['session', 'lock']]);
+    }
+    assert.strictEqual(powerReads, 2);
+    // A getter that throws: watch returns at once with the exception, and the
+    // watch stays as it was.
+    const thrown = new Error('power');
+    assert.throws(() => addon.watch(() => {}, { get power() { throw thrown; } }), (e) => e === thrown);
+    await expectEvents(() => driver.send(WM_WTSSESSION_CHANGE, WTS_SESSION_LOCK), [['session', 'lock']]);
+    assert.strictEqual(addon.unwatch(), true);
+  });
+
+  test('power events with the option: the current state once, sleep, the power source, the battery', async () => {
+    await expectEvents(() => assert.strictEqual(addon.watch(record, { power: true }), 0), CURRENT_POWER_STATE);
+    // Windows sends each setting's current value after registering it.
+    await expectEvents(() => driver.sendPowerSetting(POWER_SOURCE, 0, 4), []);
+    await expectEvents(() => [1, 2, 0, 3, 3, 7].forEach((value) => driver.sendPowerSetting(POWER_SOURCE, value, 4)),
+                       [['powersource', 'battery'], ['powersource', 'ups'], ['powersource', 'ac'], ['powersource', '???']]);
+    await expectEvents(() => [0, 57, 100, 101, 100].forEach((value) => driver.sendPowerSetting(BATTERY_LEVEL, value, 4)),
+                       [['battery', '0'], ['battery', '57'], ['battery', '100']]);
+    // A wake gives one resume, also the first one after the watch started.
+    await expectEvents(() => driver.send(WM_POWERBROADCAST, PBT_APMRESUMESUSPEND), [['system', 'resume']]);
+    await expectEvents(() => { sleepAndWake(); sleepAndWake(); },
+                       [['system', 'suspend'], ['system', 'resume'], ['system', 'suspend'], ['system', 'resume']]);
+    await expectEvents(() => {
+      assert.strictEqual(driver.send(WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF), 1);
+      assert.strictEqual(driver.send(WM_ENDSESSION, 0, 0), 0);
+    }, []);
+  });
+
+  test('a replacing watch turns the power events off at once, and on again with the current state', async () => {
+    await expectEvents(() => {
+      assert.strictEqual(addon.watch(record), 1);
+      sleepAndWake();
+      driver.send(WM_WTSSESSION_CHANGE, WTS_SESSION_LOCK);
+    }, [['session', 'lock']]);
+    await expectEvents(() => assert.strictEqual(addon.watch(record, { power: true }), 1), CURRENT_POWER_STATE);
+  });
+
+  // The window's thread holds the sender up until the callback has returned,
+  // or for 3 s at the most.
+  test('the end of the session, from another process: the sender waits for the callback, 3 s at the most', async () => {
+    let busy = 500;
+    addon.watch((type, state) => {
+      record(type, state);
+      const end = Date.now() + busy;
+      while (Date.now() < end);
+    }, { power: true });
+    events = [];
+    const shutdown = await endSession(0);
+    assert.deepStrictEqual(events, [['system', 'shutdown']]);
+    assert.ok(shutdown.milliseconds >= 450 && shutdown.milliseconds < 2500, `${shutdown.milliseconds} ms`);
+    busy = 5000;
+    events = [];
+    const logoff = await endSession(ENDSESSION_LOGOFF);
+    assert.deepStrictEqual(events, [['system', 'logoff']]);
+    assert.ok(logoff.milliseconds >= 2900 && logoff.milliseconds < 4500, `${logoff.milliseconds} ms`);
+    assert.deepStrictEqual([shutdown.result, logoff.result], [0, 0]);
+    assert.strictEqual(addon.unwatch(), true);
+  });
+}

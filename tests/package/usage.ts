@@ -29,6 +29,13 @@ const status: 0 | 1 | -3 = sys.watch((type, state) => {
   // @ts-expect-error: there is no "wifi" event.
   if (type === 'wifi') return;
 });
+sys.watch((type, state) => {
+  if (type === 'battery') {
+    const percent: number = Number(state);
+  }
+  // @ts-expect-error: the system event is never "sleep".
+  if (type === 'system' && state === 'sleep') return;
+}, { power: true });
 const wasWatching: boolean = sys.unwatch();
 
 // @ts-expect-error: watch answers 0, 1 or -3, never 2.
@@ -41,5 +48,7 @@ sys.getKnownDirectory('desktop');
 sys.getKeyState('A');
 // @ts-expect-error: the mode is 'down' or 'up'.
 sys.simulateKeys('Ctrl+A', 'press');
+// @ts-expect-error: the power option is a boolean.
+sys.watch(() => {}, { power: 'yes' });
 // @ts-expect-error: unwatch answers a boolean.
 const count: number = sys.unwatch();
