@@ -10,8 +10,10 @@
 // ANSI code page cannot hold exactly, or an option value longer than its
 // buffer.
 #include <windows.h>
-#include <shellapi.h>
 #include <conio.h>
+#ifdef _MSC_VER
+#include <corecrt_startup.h>  // _configure_wide_argv
+#endif
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -89,24 +91,50 @@ static void LoadComponent() {
 // ---------------------------------------------------------------------------
 // Arguments and options
 
+// The wide arguments, split by the rules the C runtime split __argv by:
+// msvcrt.dll hands them out through __wgetmainargs, and the Universal C
+// Runtime that MSVC links through _configure_wide_argv. Either spares the
+// launcher shell32.dll (CommandLineToArgvW), whose loading took longer than
+// the rest of its start. Returns the count, 0 when the runtime lacks memory.
+#ifdef _MSC_VER
+static int WideArguments(wchar_t*** argv) {
+  if (_configure_wide_argv(_crt_argv_unexpanded_arguments) != 0) return 0;
+  *argv = __wargv;
+  return __argc;
+}
+#else
+struct StartupInfo {
+  int newMode;
+};
+extern "C" int __cdecl __wgetmainargs(int* argc, wchar_t*** argv, wchar_t*** environment, int expandWildcards,
+                                      StartupInfo* startup);
+// mingw-w64's start-up hands these two to __getmainargs for __argv.
+extern "C" int _dowildcard, _newmode;
+
+static int WideArguments(wchar_t*** argv) {
+  StartupInfo startup = {_newmode};
+  wchar_t** environment;
+  int count = 0;
+  if (__wgetmainargs(&count, argv, &environment, _dowildcard, &startup) != 0) return 0;
+  return count;
+}
+#endif
+
 // The C runtime splits the ANSI command line, which Windows converts from the
 // wide one with best fit: a character that the code page lacks becomes '?',
 // or a look-alike ("\uFF0Dk" becomes the option "-k", a fullwidth quote a
 // quote that splits the line elsewhere). So each argument after the
 // program's name must convert back to the same argument of the wide command
 // line; otherwise one line names the first that does not, and the program
-// ends with exit code 1 before the component is loaded. CommandLineToArgvW
-// splits by the C runtime's rules for every line that libuv or the shell
-// writes; where the two could differ (a doubled quote inside quotes) the
-// arguments differ and the line is refused, never misread. The program's own
+// ends with exit code 1 before the component is loaded. The program's own
 // path may be lossy: the component is found in UTF-16 (LoadComponent).
 static void CheckArguments() {
-  int wideCount = 0;
-  wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &wideCount);
-  if (wide == NULL) wideCount = 0;
+  const int count = __argc;  // the Universal C Runtime sets __argc anew for the wide arguments
+  wchar_t** wide = NULL;
+  const int wideCount = WideArguments(&wide);
   static wchar_t converted[32768];  // a command line holds at most 32,767 units
-  for (int i = 1; i < __argc || i < wideCount; i++) {
-    bool exact = i < __argc && i < wideCount &&
+  for (int i = 1; i < count || i < wideCount; i++) {
+    bool exact = i < count && i < wideCount &&
                  MultiByteToWideChar(CP_ACP, 0, __argv[i], -1, converted, ARRAYSIZE(converted)) > 0 &&
                  wcscmp(converted, wide[i]) == 0;
     if (!exact) {
@@ -114,7 +142,6 @@ static void CheckArguments() {
       exit(1);
     }
   }
-  LocalFree(wide);
 }
 
 // A value cut to its buffer could, for -o, save the capture somewhere else,
