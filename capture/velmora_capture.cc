@@ -30,11 +30,9 @@ typedef int(__cdecl* InitCaptureParamFunction)(int id, INT_PTR value);
 typedef int(__cdecl* StartScreenCaptureFunction)(const char* output, CaptureCallback callback,
                                                  int, int, int, int, int, int, int, int);
 
-// This program's path, then that of the component beside it, in UTF-16 and
-// as the ANSI code page shows it for the failure message; used once at
+// This program's path, then that of the component beside it; used once at
 // start-up.
 static wchar_t s_componentPath[4096];
-static char s_componentPathAnsi[2 * 4096];
 // The component, loaded once and never unloaded, and its entry points.
 static HMODULE s_niuNiuCaptureModule;
 static StartScreenCaptureFunction s_StartScreenCapture;
@@ -63,12 +61,25 @@ static FARPROC ResolveEntryPoint(const char* name) {
   return entry;
 }
 
+// The message names LoadLibraryA, as callers that read it know it, and the
+// path as the ANSI code page shows it, in as many bytes as the code page
+// needs: a UTF-8 ANSI code page takes up to 3 a UTF-16 unit. A path that
+// cannot be converted is left out rather than printed cut or unterminated.
+static void ExitLoadFailed() {
+  int size = WideCharToMultiByte(CP_ACP, 0, s_componentPath, -1, NULL, 0, NULL, NULL);
+  char* ansi = size > 0 ? static_cast<char*>(malloc(size)) : NULL;
+  bool converted =
+      ansi != NULL && WideCharToMultiByte(CP_ACP, 0, s_componentPath, -1, ansi, size, NULL, NULL) == size;
+  ExitComponentMissing("ERROR: LoadLibraryA %s failed", converted ? ansi : "");
+}
+
 // In UTF-16: in the ANSI code page, a folder name held only by best fit
 // ("\uFF30rograms" read as "Programs") would name another folder, and
-// another NiuNiuCapture.dll. The failure message still names LoadLibraryA,
-// as callers that read it know it.
+// another NiuNiuCapture.dll.
 static void LoadComponent() {
   DWORD length = GetModuleFileNameW(NULL, s_componentPath, ARRAYSIZE(s_componentPath));
+  // Windows XP leaves a path that fills the buffer unterminated.
+  s_componentPath[ARRAYSIZE(s_componentPath) - 1] = L'\0';
   // A path that fills the buffer may have been cut short; the component is
   // then not looked for at all, since the cut path could name another file.
   bool fits = length > 0 && length < ARRAYSIZE(s_componentPath);
@@ -78,10 +89,8 @@ static void LoadComponent() {
     fits = wcslen(s_componentPath) + ARRAYSIZE(kComponentFileName) <= ARRAYSIZE(s_componentPath);
   }
   if (fits) wcscat(s_componentPath, kComponentFileName);
-  WideCharToMultiByte(CP_ACP, 0, s_componentPath, -1, s_componentPathAnsi, sizeof(s_componentPathAnsi),
-                      NULL, NULL);
   if (fits) s_niuNiuCaptureModule = LoadLibraryW(s_componentPath);
-  if (s_niuNiuCaptureModule == NULL) ExitComponentMissing("ERROR: LoadLibraryA %s failed", s_componentPathAnsi);
+  if (s_niuNiuCaptureModule == NULL) ExitLoadFailed();
   // Through void*, since GCC warns about casts between function types.
   s_StartScreenCapture = (StartScreenCaptureFunction)(void*)ResolveEntryPoint("StartScreenCapture");
   s_InitScreenCapture = (InitScreenCaptureFunction)(void*)ResolveEntryPoint("InitScreenCapture");

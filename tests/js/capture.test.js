@@ -30,6 +30,21 @@ function prepareFolder(component, folder) {
   return { base, exe, log: path.join(base, 'calls.log') };
 }
 
+// Makes the launcher in a prepared folder run in a UTF-8 ANSI code page, as
+// Windows' system-wide UTF-8 setting would: wine honours the activeCodePage
+// setting of a manifest file beside the program.
+function useUtf8CodePage({ exe }) {
+  fs.writeFileSync(`${exe}.manifest`, `<?xml version="1.0" encoding="UTF-8" standalone="yes"?>
+<assembly manifestVersion="1.0" xmlns="urn:schemas-microsoft-com:asm.v1">
+  <application xmlns="urn:schemas-microsoft-com:asm.v3">
+    <windowsSettings>
+      <activeCodePage xmlns="http://schemas.microsoft.com/SMI/2019/WindowsSettings">UTF-8</activeCodePage>
+    </windowsSettings>
+  </application>
+</assembly>
+`);
+}
+
 function environment(log, { result = 1, callback = 'thread', env = {} }) {
   const base = Object.assign({}, process.env);
   delete base.POSIXLY_CORRECT;
@@ -224,6 +239,23 @@ test('component missing: the full path tried, exit code 2, even with a faulty co
     assert.strictEqual(run.stdout, `ERROR: LoadLibraryA ${path.join(path.dirname(run.exe), 'NiuNiuCapture.dll')} failed`);
     assert.strictEqual(run.stderr, '');
   }
+});
+
+test('in a UTF-8 ANSI code page: any argument passes, and the message shows the path whole in UTF-8', () => {
+  const captured = prepareFolder('capture_double');
+  useUtf8CodePage(captured);
+  assertCaptured(runCapture(['-o', 'C:\\文档\\😀.png', '-k', '\uff0dk'], { prepared: captured }), 'C:\\文档\\😀.png', '\uff0dk');
+  // A folder name of 250 bytes in UTF-8 (Linux allows 255), of characters
+  // that take 3 bytes a UTF-16 unit (文档) and 2 (a surrogate pair). A path
+  // long enough to outgrow 2 bytes a unit (8,192 bytes) is longer than a
+  // Linux path may be, so wine cannot show that one.
+  const folder = '文档\ud83d\ude00'.repeat(25);
+  const missing = prepareFolder(null, folder);
+  useUtf8CodePage(missing);
+  const run = runCapture([], { prepared: missing });
+  assert.strictEqual(run.status, 2);
+  assert.strictEqual(Buffer.from(run.stdout, 'latin1').toString('utf8'),
+                     `ERROR: LoadLibraryA ${path.join(missing.base, folder, 'NiuNiuCapture.dll')} failed`);
 });
 
 test('component lacking an entry point: its name, exit code 2, nothing called', () => {
