@@ -227,6 +227,22 @@ test('an unknown option and a missing argument are reported on stderr, in text m
   }
 });
 
+test('a parent that hands one handle as stdin and as stdout or stderr: stdin still reads, stdout still writes', () => {
+  for (const stream of ['STDOUT', 'STDERR']) {
+    const file = path.join(fs.mkdtempSync(path.join(os.tmpdir(), 'shared-')), 'shared.txt');
+    fs.writeFileSync(file, 'typed line\r\n');
+    const run = runCapture(['-o', 'out'],
+      { starter: 'plain_start', env: { [`PLAIN_START_STDIN_AND_${stream}`]: file, CAPTURE_DOUBLE_STDIN: '' } });
+    assert.deepStrictEqual(run.calls, [...captureCalls('out', ''), 'stdin "typed line", STD_INPUT_HANDLE the same'], stream);
+    assert.strictEqual(run.status, 0);
+    // The prompt follows what was read, in the file or on the starter's own stdout.
+    const [inFile, onStdout] = stream === 'STDOUT' ? [PROMPT, ''] : ['', PROMPT];
+    assert.strictEqual(fs.readFileSync(file, 'latin1'), `typed line\r\n${inFile}`, stream);
+    assert.strictEqual(run.stdout, onStdout, stream);
+    assert.strictEqual(run.stderr, '', stream);
+  }
+});
+
 test('POSIXLY_CORRECT set: options after a non-option are not read', () => {
   assertCaptured(runCapture(['file', '-o', 'x'], { env: { POSIXLY_CORRECT: '' } }), '', '');
   assertCaptured(runCapture(['-o', 'x', 'file', '-k', 'y'], { env: { POSIXLY_CORRECT: '1' } }), 'x', '');
