@@ -186,7 +186,10 @@ static void __cdecl CaptureFinished(int result) {
   exit(result == 1 ? 0 : result == 2 ? 3 : 4);
 }
 
-// The entry point's own parameters are not used (see ReadOptions).
+// The entry point's own parameters are not used (see ReadOptions). The
+// component is loaded before the option values are read, so that a missing
+// component ends with exit code 2 even on a faulty command line; arguments
+// that the code page cannot hold are refused before anything is loaded.
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   velmora::UseStartupStdHandles();
   CheckArguments();
