@@ -9,8 +9,8 @@
 //   sync    at once, inside StartScreenCapture;
 //   never   not at all.
 // With CAPTURE_DOUBLE_STDIN set, StartScreenCapture then reads one line of
-// standard input, as a component may, and logs it, and whether
-// STD_INPUT_HANDLE is the handle under descriptor 0 it was read from.
+// standard input through the launcher's C runtime (the same msvcrt.dll), as
+// a component may, and logs it and whether STD_INPUT_HANDLE is its handle.
 // Built once whole and once without each entry point (WITHOUT_name).
 #include <windows.h>
 #include <io.h>
@@ -52,18 +52,6 @@ static const char* Utf8FromAnsi(const char* text) {
   return utf8;
 }
 
-// Through the launcher's C runtime: the double links the same msvcrt.dll.
-static void LogStandardInput() {
-  char line[256];
-  if (fgets(line, sizeof(line), stdin) == NULL) {
-    Log("stdin unreadable");
-    return;
-  }
-  line[strcspn(line, "\n")] = '\0';
-  bool same = GetStdHandle(STD_INPUT_HANDLE) == reinterpret_cast<HANDLE>(_get_osfhandle(0));
-  Log("stdin \"%s\", STD_INPUT_HANDLE %s", line, same ? "the same" : "another");
-}
-
 static DWORD WINAPI CallBackLater(void*) {
   Sleep(500);
   s_callback(s_result);
@@ -98,7 +86,13 @@ EXPORT int StartScreenCapture(const char* output, CaptureCallback callback, int 
   Log("StartScreenCapture(\"%s\", %s, %d, %d, %d, %d, %d, %d, %d, %d)", Utf8FromAnsi(output),
       owner == GetModuleHandleA(NULL) ? "launcher callback" : "foreign callback", a, b, c, d, e, f, g, h);
 
-  if (getenv("CAPTURE_DOUBLE_STDIN") != NULL) LogStandardInput();
+  if (getenv("CAPTURE_DOUBLE_STDIN") != NULL) {
+    char line[256];
+    bool read = fgets(line, sizeof(line), stdin) != NULL;
+    line[read ? strcspn(line, "\n") : 0] = '\0';
+    bool same = GetStdHandle(STD_INPUT_HANDLE) == reinterpret_cast<HANDLE>(_get_osfhandle(0));
+    Log("stdin %s\"%s\", STD_INPUT_HANDLE %s", read ? "" : "unreadable ", line, same ? "the same" : "another");
+  }
 
   s_callback = callback;
   s_result = atoi(getenv("CAPTURE_DOUBLE_RESULT"));

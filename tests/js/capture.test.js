@@ -19,30 +19,21 @@ const PROMPT = 'press any key to abort';
 
 // A folder of its own (named folder inside a new one, when given) holding
 // the launcher and, unless component is null, the chosen build of the
-// double as NiuNiuCapture.dll.
-function prepareFolder(component, folder) {
+// double as NiuNiuCapture.dll; with utf8, a UTF-8 ANSI code page for the
+// launcher, as Windows' system-wide setting gives (wine honours a manifest's).
+function prepareFolder(component, folder, utf8) {
   const base = fs.mkdtempSync(path.join(os.tmpdir(), 'capture-'));
   const dir = folder ? path.join(base, folder) : base;
   if (folder) fs.mkdirSync(dir);
   const exe = path.join(dir, 'velmora_capture.exe');
   fs.copyFileSync(paths.capture, exe);
   if (component) fs.copyFileSync(path.join(paths.helpers, `${component}.dll`), path.join(dir, 'NiuNiuCapture.dll'));
+  if (utf8) {
+    fs.writeFileSync(`${exe}.manifest`, '<assembly xmlns="urn:schemas-microsoft-com:asm.v1" manifestVersion="1.0">' +
+      '<application xmlns="urn:schemas-microsoft-com:asm.v3"><windowsSettings><activeCodePage xmlns=' +
+      '"http://schemas.microsoft.com/SMI/2019/WindowsSettings">UTF-8</activeCodePage></windowsSettings></application></assembly>');
+  }
   return { base, exe, log: path.join(base, 'calls.log') };
-}
-
-// Makes the launcher in a prepared folder run in a UTF-8 ANSI code page, as
-// Windows' system-wide UTF-8 setting would: wine honours the activeCodePage
-// setting of a manifest file beside the program.
-function useUtf8CodePage({ exe }) {
-  fs.writeFileSync(`${exe}.manifest`, `<?xml version="1.0" encoding="UTF-8" standalone="yes"?>
-<assembly manifestVersion="1.0" xmlns="urn:schemas-microsoft-com:asm.v1">
-  <application xmlns="urn:schemas-microsoft-com:asm.v3">
-    <windowsSettings>
-      <activeCodePage xmlns="http://schemas.microsoft.com/SMI/2019/WindowsSettings">UTF-8</activeCodePage>
-    </windowsSettings>
-  </application>
-</assembly>
-`);
 }
 
 function environment(log, { result = 1, callback = 'thread', env = {} }) {
@@ -57,11 +48,11 @@ function readCalls(log) {
   return fs.existsSync(log) ? fs.readFileSync(log, 'utf8').split('\n').filter((line) => line !== '') : [];
 }
 
-// Runs the launcher to its end. args: an array, or a string that is the
-// command line after the launcher's path, unchanged (through plain_start).
-// options: component (default the whole double, null for none) or prepared
-// (a folder from prepareFolder), result, callback (thread, sync, never),
-// env, starter (plain_start, or by default none).
+// Runs the launcher to its end; args as a string: the command line after its
+// path, through plain_start unchanged. options: component (default the whole
+// double, null for none) or prepared (a folder from prepareFolder), result,
+// callback (thread, sync, never), env, starter (plain_start, or by default
+// none).
 function runCapture(args, options = {}) {
   const { exe, log } = options.prepared ||
     prepareFolder(options.component === undefined ? 'capture_double' : options.component);
@@ -169,10 +160,7 @@ test('a value longer than its buffer: one line on stderr, exit code 1, nothing c
 
 test('options and values written apart or joined; the C runtime\'s quoting rules', () => {
   assertCaptured(runCapture(['-oC:\\a b\\c.png', '-k', 'say "hi"']), 'C:\\a b\\c.png', 'say "hi"');
-});
-
-test('lines that CommandLineToArgvW splits otherwise, and wildcards, are read by the C runtime\'s rules', () => {
-  // Inside quotes, a doubled quote is one quote for the C runtime.
+  // A doubled quote inside quotes, which CommandLineToArgvW reads otherwise; wildcards.
   assertCaptured(runCapture('-o "a""b c" -k "x""" y'), 'a"b c', 'x"');
   assertCaptured(runCapture(['-o', '*', '-k', 'a?c', '*.*']), '*', 'a?c');
 });
@@ -227,19 +215,14 @@ test('an unknown option and a missing argument are reported on stderr, in text m
   }
 });
 
-test('a parent that hands one handle as stdin and as stdout or stderr: stdin still reads, stdout still writes', () => {
-  for (const stream of ['STDOUT', 'STDERR']) {
+test('one handle handed as stdin and as stdout or stderr: the component still reads stdin, the prompt still arrives', () => {
+  for (const [stream, inFile, onStdout] of [['STDOUT', PROMPT, ''], ['STDERR', '', PROMPT]]) {
     const file = path.join(fs.mkdtempSync(path.join(os.tmpdir(), 'shared-')), 'shared.txt');
-    fs.writeFileSync(file, 'typed line\r\n');
-    const run = runCapture(['-o', 'out'],
-      { starter: 'plain_start', env: { [`PLAIN_START_STDIN_AND_${stream}`]: file, CAPTURE_DOUBLE_STDIN: '' } });
-    assert.deepStrictEqual(run.calls, [...captureCalls('out', ''), 'stdin "typed line", STD_INPUT_HANDLE the same'], stream);
-    assert.strictEqual(run.status, 0);
-    // The prompt follows what was read, in the file or on the starter's own stdout.
-    const [inFile, onStdout] = stream === 'STDOUT' ? [PROMPT, ''] : ['', PROMPT];
-    assert.strictEqual(fs.readFileSync(file, 'latin1'), `typed line\r\n${inFile}`, stream);
-    assert.strictEqual(run.stdout, onStdout, stream);
-    assert.strictEqual(run.stderr, '', stream);
+    fs.writeFileSync(file, 'typed\r\n');
+    const env = { [`PLAIN_START_STDIN_AND_${stream}`]: file, CAPTURE_DOUBLE_STDIN: '' };
+    const run = runCapture([], { starter: 'plain_start', env });
+    assert.deepStrictEqual(run.calls.slice(7), ['stdin "typed", STD_INPUT_HANDLE the same'], stream);
+    assert.deepStrictEqual([run.status, run.stdout, fs.readFileSync(file, 'latin1')], [0, onStdout, `typed\r\n${inFile}`]);
   }
 });
 
@@ -258,17 +241,15 @@ test('component missing: the full path tried, exit code 2, even with a faulty co
 });
 
 test('in a UTF-8 ANSI code page: any argument passes, and the message shows the path whole in UTF-8', () => {
-  const captured = prepareFolder('capture_double');
-  useUtf8CodePage(captured);
-  assertCaptured(runCapture(['-o', 'C:\\文档\\😀.png', '-k', '\uff0dk'], { prepared: captured }), 'C:\\文档\\😀.png', '\uff0dk');
-  // A folder name of 250 bytes in UTF-8 (Linux allows 255), of characters
-  // that take 3 bytes a UTF-16 unit (文档) and 2 (a surrogate pair). A path
-  // long enough to outgrow 2 bytes a unit (8,192 bytes) is longer than a
-  // Linux path may be, so wine cannot show that one.
-  const folder = '文档\ud83d\ude00'.repeat(25);
-  const missing = prepareFolder(null, folder);
-  useUtf8CodePage(missing);
-  const run = runCapture([], { prepared: missing });
+  const o = 'C:\\文档\\😀.png';
+  assertCaptured(runCapture(['-o', o, '-k', '\uff0dk'], { prepared: prepareFolder('capture_double', null, true) }), o, '\uff0dk');
+  // 250 bytes, near Linux's 255 for a name, of 3 bytes a UTF-16 unit (文档)
+  // and 2 (😀). A path past 2 bytes a unit (8,192 bytes) would be longer than
+  // Linux allows, so wine cannot show that one.
+  const folder = '文档😀'.repeat(25);
+  const missing = prepareFolder(null, folder, true);
+  const run
+ = runCapture([], { prepared: missing });
   assert.strictEqual(run.status, 2);
   assert.strictEqual(Buffer.from(run.stdout, 'latin1').toString('utf8'),
                      `ERROR: LoadLibraryA ${path.join(missing.base, folder, 'NiuNiuCapture.dll')} failed`);
