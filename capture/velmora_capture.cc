@@ -10,8 +10,10 @@
 // ANSI code page cannot hold exactly, or an option value longer than its
 // buffer.
 #include <windows.h>
-#include <shellapi.h>
 #include <conio.h>
+#ifdef _MSC_VER
+#include <corecrt_startup.h>  // _configure_wide_argv
+#endif
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -28,11 +30,9 @@ typedef int(__cdecl* InitCaptureParamFunction)(int id, INT_PTR value);
 typedef int(__cdecl* StartScreenCaptureFunction)(const char* output, CaptureCallback callback,
                                                  int, int, int, int, int, int, int, int);
 
-// This program's path, then that of the component beside it, in UTF-16 and
-// as the ANSI code page shows it for the failure message; used once at
+// This program's path, then that of the component beside it; used once at
 // start-up.
 static wchar_t s_componentPath[4096];
-static char s_componentPathAnsi[2 * 4096];
 // The component, loaded once and never unloaded, and its entry points.
 static HMODULE s_niuNiuCaptureModule;
 static StartScreenCaptureFunction s_StartScreenCapture;
@@ -61,12 +61,25 @@ static FARPROC ResolveEntryPoint(const char* name) {
   return entry;
 }
 
+// The message names LoadLibraryA, as callers that read it know it, and the
+// path as the ANSI code page shows it, in as many bytes as the code page
+// needs: a UTF-8 ANSI code page takes up to 3 a UTF-16 unit. A path that
+// cannot be converted is left out rather than printed cut or unterminated.
+static void ExitLoadFailed() {
+  int size = WideCharToMultiByte(CP_ACP, 0, s_componentPath, -1, NULL, 0, NULL, NULL);
+  char* ansi = size > 0 ? static_cast<char*>(malloc(size)) : NULL;
+  bool converted =
+      ansi != NULL && WideCharToMultiByte(CP_ACP, 0, s_componentPath, -1, ansi, size, NULL, NULL) == size;
+  ExitComponentMissing("ERROR: LoadLibraryA %s failed", converted ? ansi : "");
+}
+
 // In UTF-16: in the ANSI code page, a folder name held only by best fit
 // ("\uFF30rograms" read as "Programs") would name another folder, and
-// another NiuNiuCapture.dll. The failure message still names LoadLibraryA,
-// as callers that read it know it.
+// another NiuNiuCapture.dll.
 static void LoadComponent() {
   DWORD length = GetModuleFileNameW(NULL, s_componentPath, ARRAYSIZE(s_componentPath));
+  // Windows XP leaves a path that fills the buffer unterminated.
+  s_componentPath[ARRAYSIZE(s_componentPath) - 1] = L'\0';
   // A path that fills the buffer may have been cut short; the component is
   // then not looked for at all, since the cut path could name another file.
   bool fits = length > 0 && length < ARRAYSIZE(s_componentPath);
@@ -76,10 +89,8 @@ static void LoadComponent() {
     fits = wcslen(s_componentPath) + ARRAYSIZE(kComponentFileName) <= ARRAYSIZE(s_componentPath);
   }
   if (fits) wcscat(s_componentPath, kComponentFileName);
-  WideCharToMultiByte(CP_ACP, 0, s_componentPath, -1, s_componentPathAnsi, sizeof(s_componentPathAnsi),
-                      NULL, NULL);
   if (fits) s_niuNiuCaptureModule = LoadLibraryW(s_componentPath);
-  if (s_niuNiuCaptureModule == NULL) ExitComponentMissing("ERROR: LoadLibraryA %s failed", s_componentPathAnsi);
+  if (s_niuNiuCaptureModule == NULL) ExitLoadFailed();
   // Through void*, since GCC warns about casts between function types.
   s_StartScreenCapture = (StartScreenCaptureFunction)(void*)ResolveEntryPoint("StartScreenCapture");
   s_InitScreenCapture = (InitScreenCaptureFunction)(void*)ResolveEntryPoint("InitScreenCapture");
@@ -89,24 +100,50 @@ static void LoadComponent() {
 // ---------------------------------------------------------------------------
 // Arguments and options
 
+// The wide arguments, split by the rules the C runtime split __argv by:
+// msvcrt.dll hands them out through __wgetmainargs, and the Universal C
+// Runtime that MSVC links through _configure_wide_argv. Either spares the
+// launcher shell32.dll (CommandLineToArgvW), whose loading took longer than
+// the rest of its start. Returns the count, 0 when the runtime lacks memory.
+#ifdef _MSC_VER
+static int WideArguments(wchar_t*** argv) {
+  if (_configure_wide_argv(_crt_argv_unexpanded_arguments) != 0) return 0;
+  *argv = __wargv;
+  return __argc;
+}
+#else
+struct StartupInfo {
+  int newMode;
+};
+extern "C" int __cdecl __wgetmainargs(int* argc, wchar_t*** argv, wchar_t*** environment, int expandWildcards,
+                                      StartupInfo* startup);
+// mingw-w64's start-up hands these two to __getmainargs for __argv.
+extern "C" int _dowildcard, _newmode;
+
+static int WideArguments(wchar_t*** argv) {
+  StartupInfo startup = {_newmode};
+  wchar_t** environment;
+  int count = 0;
+  if (__wgetmainargs(&count, argv, &environment, _dowildcard, &startup) != 0) return 0;
+  return count;
+}
+#endif
+
 // The C runtime splits the ANSI command line, which Windows converts from the
 // wide one with best fit: a character that the code page lacks becomes '?',
 // or a look-alike ("\uFF0Dk" becomes the option "-k", a fullwidth quote a
 // quote that splits the line elsewhere). So each argument after the
 // program's name must convert back to the same argument of the wide command
 // line; otherwise one line names the first that does not, and the program
-// ends with exit code 1 before the component is loaded. CommandLineToArgvW
-// splits by the C runtime's rules for every line that libuv or the shell
-// writes; where the two could differ (a doubled quote inside quotes) the
-// arguments differ and the line is refused, never misread. The program's own
+// ends with exit code 1 before the component is loaded. The program's own
 // path may be lossy: the component is found in UTF-16 (LoadComponent).
 static void CheckArguments() {
-  int wideCount = 0;
-  wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &wideCount);
-  if (wide == NULL) wideCount = 0;
+  const int count = __argc;  // the Universal C Runtime sets __argc anew for the wide arguments
+  wchar_t** wide = NULL;
+  const int wideCount = WideArguments(&wide);
   static wchar_t converted[32768];  // a command line holds at most 32,767 units
-  for (int i = 1; i < __argc || i < wideCount; i++) {
-    bool exact = i < __argc && i < wideCount &&
+  for (int i = 1; i < count || i < wideCount; i++) {
+    bool exact = i < count && i < wideCount &&
                  MultiByteToWideChar(CP_ACP, 0, __argv[i], -1, converted, ARRAYSIZE(converted)) > 0 &&
                  wcscmp(converted, wide[i]) == 0;
     if (!exact) {
@@ -114,7 +151,6 @@ static void CheckArguments() {
       exit(1);
     }
   }
-  LocalFree(wide);
 }
 
 // A value cut to its buffer could, for -o, save the capture somewhere else,
@@ -150,7 +186,10 @@ static void __cdecl CaptureFinished(int result) {
   exit(result == 1 ? 0 : result == 2 ? 3 : 4);
 }
 
-// The entry point's own parameters are not used (see ReadOptions).
+// The entry point's own parameters are not used (see ReadOptions). The
+// component is loaded before the option values are read, so that a missing
+// component ends with exit code 2 even on a faulty command line; arguments
+// that the code page cannot hold are refused before anything is loaded.
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   velmora::UseStartupStdHandles();
   CheckArguments();

@@ -8,8 +8,9 @@
 // written to standard error.
 //
 // Both commands wait up to about half a second for a clipboard that another
-// program holds. getfiles reads the list itself, in one walk, and prints
-// nothing of a block that fails its check (drop_list.h).
+// program holds. getfiles reads the list itself and walks it twice: once to
+// check it whole (drop_list.h), so that a block that fails prints nothing,
+// then once to print its names.
 #include <windows.h>
 #include <shlobj.h>
 #include <stdint.h>
@@ -133,8 +134,8 @@ static void PrintName(const uint8_t* name, size_t length, bool wide, Buffer* uni
   fwrite(line, 1, size + 1, stdout);
 }
 
-// Prints the names of a list that passes the check in one walk; the check
-// walks it once before, so that a malformed list prints nothing at all.
+// Prints the names of a list that passes the check, in a second walk: the
+// check walks it whole first, so that a malformed list prints nothing at all.
 static int GetFiles() {
   if (!OpenClipboardSoon()) return 0;
   // The handle stays the clipboard's; it is only read here.

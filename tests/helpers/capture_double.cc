@@ -8,8 +8,12 @@
 //           when the launcher has long gone on to its prompt;
 //   sync    at once, inside StartScreenCapture;
 //   never   not at all.
+// With CAPTURE_DOUBLE_STDIN set, StartScreenCapture then reads one line of
+// standard input through the launcher's C runtime (the same msvcrt.dll), as
+// a component may, and logs it and whether STD_INPUT_HANDLE is its handle.
 // Built once whole and once without each entry point (WITHOUT_name).
 #include <windows.h>
+#include <io.h>
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -81,6 +85,14 @@ EXPORT int StartScreenCapture(const char* output, CaptureCallback callback, int 
                      (const char*)callback, &owner);
   Log("StartScreenCapture(\"%s\", %s, %d, %d, %d, %d, %d, %d, %d, %d)", Utf8FromAnsi(output),
       owner == GetModuleHandleA(NULL) ? "launcher callback" : "foreign callback", a, b, c, d, e, f, g, h);
+
+  if (getenv("CAPTURE_DOUBLE_STDIN") != NULL) {
+    char line[256];
+    bool read = fgets(line, sizeof(line), stdin) != NULL;
+    line[read ? strcspn(line, "\n") : 0] = '\0';
+    bool same = GetStdHandle(STD_INPUT_HANDLE) == reinterpret_cast<HANDLE>(_get_osfhandle(0));
+    Log("stdin %s\"%s\", STD_INPUT_HANDLE %s", read ? "" : "unreadable ", line, same ? "the same" : "another");
+  }
 
   s_callback = callback;
   s_result = atoi(getenv("CAPTURE_DOUBLE_RESULT"));

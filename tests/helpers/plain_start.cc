@@ -11,6 +11,10 @@
 // stdout pipe, and all three are in binary mode. Wine's C runtime goes on to
 // make the misread handles the process's standard handles (SetStdHandle), so
 // this starter takes the true ones from its own STARTUPINFO.
+//
+// With PLAIN_START_STDIN_AND_STDOUT (or _STDERR) naming a file, it hands
+// that file, opened once, as standard input and as standard output (or
+// error): one handle in both places, as a parent may.
 #include <windows.h>
 #include <stdio.h>
 
@@ -27,6 +31,20 @@ static wchar_t* SkipFirstArgument(wchar_t* commandLine) {
   return p;
 }
 
+// Opens the file that variable names, if it is set, as *input and *other.
+static void ShareFile(const char* variable, HANDLE* input, HANDLE* other) {
+  char name[MAX_PATH];
+  DWORD length = GetEnvironmentVariableA(variable, name, sizeof(name));
+  if (length == 0) return;
+  SECURITY_ATTRIBUTES inherited = {sizeof(inherited), NULL, TRUE};
+  *input = *other = CreateFileA(length < sizeof(name) ? name : "", GENERIC_READ | GENERIC_WRITE,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE, &inherited, OPEN_EXISTING, 0, NULL);
+  if (*input == INVALID_HANDLE_VALUE) {
+    printf("plain_start: CreateFile of %s failed: %lu\n", variable, GetLastError());
+    ExitProcess(97);
+  }
+}
+
 int main() {
   STARTUPINFOW own;
   GetStartupInfoW(&own);
@@ -35,6 +53,8 @@ int main() {
   si.hStdInput = own.hStdInput;
   si.hStdOutput = own.hStdOutput;
   si.hStdError = own.hStdError;
+  ShareFile("PLAIN_START_STDIN_AND_STDOUT", &si.hStdInput, &si.hStdOutput);
+  ShareFile("PLAIN_START_STDIN_AND_STDERR", &si.hStdInput, &si.hStdError);
   PROCESS_INFORMATION pi;
   if (!CreateProcessW(NULL, SkipFirstArgument(GetCommandLineW()), NULL, NULL, TRUE, 0, NULL, NULL, &si, &pi)) {
     printf("plain_start: CreateProcess failed: %lu\n", GetLastError());

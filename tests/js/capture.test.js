@@ -19,14 +19,20 @@ const PROMPT = 'press any key to abort';
 
 // A folder of its own (named folder inside a new one, when given) holding
 // the launcher and, unless component is null, the chosen build of the
-// double as NiuNiuCapture.dll.
-function prepareFolder(component, folder) {
+// double as NiuNiuCapture.dll; with utf8, a UTF-8 ANSI code page for the
+// launcher, as Windows' system-wide setting gives (wine honours a manifest's).
+function prepareFolder(component, folder, utf8) {
   const base = fs.mkdtempSync(path.join(os.tmpdir(), 'capture-'));
   const dir = folder ? path.join(base, folder) : base;
   if (folder) fs.mkdirSync(dir);
   const exe = path.join(dir, 'velmora_capture.exe');
   fs.copyFileSync(paths.capture, exe);
   if (component) fs.copyFileSync(path.join(paths.helpers, `${component}.dll`), path.join(dir, 'NiuNiuCapture.dll'));
+  if (utf8) {
+    fs.writeFileSync(`${exe}.manifest`, '<assembly xmlns="urn:schemas-microsoft-com:asm.v1" manifestVersion="1.0">' +
+      '<application xmlns="urn:schemas-microsoft-com:asm.v3"><windowsSettings><activeCodePage xmlns=' +
+      '"http://schemas.microsoft.com/SMI/2019/WindowsSettings">UTF-8</activeCodePage></windowsSettings></application></assembly>');
+  }
   return { base, exe, log: path.join(base, 'calls.log') };
 }
 
@@ -42,17 +48,19 @@ function readCalls(log) {
   return fs.existsSync(log) ? fs.readFileSync(log, 'utf8').split('\n').filter((line) => line !== '') : [];
 }
 
-// Runs the launcher to its end. options: component (default the whole
+// Runs the launcher to its end; args as a string: the command line after its
+// path, through plain_start unchanged. options: component (default the whole
 // double, null for none) or prepared (a folder from prepareFolder), result,
 // callback (thread, sync, never), env, starter (plain_start, or by default
 // none).
 function runCapture(args, options = {}) {
   const { exe, log } = options.prepared ||
     prepareFolder(options.component === undefined ? 'capture_double' : options.component);
-  const [file, starterArgs] = options.starter === 'plain_start'
-    ? [path.win32.join(paths.helpers, 'plain_start.exe'), [exe, ...args]] : [exe, args];
+  const line = typeof args === 'string';
+  const [file, starterArgs] = options.starter === 'plain_start' || line
+    ? [path.win32.join(paths.helpers, 'plain_start.exe'), line ? [`"${exe}" ${args}`] : [exe, ...args]] : [exe, args];
   const run = childProcess.spawnSync(file, starterArgs,
-    { encoding: 'latin1', timeout: 60000, env: environment(log, options) });
+    { encoding: 'latin1', timeout: 60000, env: environment(log, options), windowsVerbatimArguments: line });
   assert.strictEqual(run.error, undefined);
   return { status: run.status, stdout: run.stdout, stderr: run.stderr, calls: readCalls(log), exe };
 }
@@ -78,13 +86,18 @@ function assertCaptured(run, o, k) {
   assert.strictEqual(run.stdout, PROMPT);
 }
 
-test('a 32-bit windowed program that imports from no DLL beyond the system\'s', () => {
+test('a 32-bit windowed program that imports kernel32 and msvcrt only, as the benchmark\'s floor does', () => {
+  const imports = (exe) => readPeHeaders(exe).imports.map((name) => name.toLowerCase()).sort();
   const headers = readPeHeaders(paths.capture);
   assert.strictEqual(headers.machine, 0x14c);  // IMAGE_FILE_MACHINE_I386
   assert.strictEqual(headers.subsystem, 2);  // IMAGE_SUBSYSTEM_WINDOWS_GUI: no console window
-  assert.deepStrictEqual(headers.imports.map((name) => name.toLowerCase()).sort(),
-                         ['kernel32.dll', 'msvcrt.dll', 'shell32.dll']);
+  // No shell32.dll: loading it took longer than the rest of the start.
+  assert.deepStrictEqual(imports(paths.capture), ['kernel32.dll', 'msvcrt.dll']);
   assert.strictEqual(headers.hasDelayImports, false);
+  // noop_windowed.exe, the floor of scripts/bench-veltools.js, is built and loads alike.
+  const floor = path.win32.join(paths.helpers, 'noop_windowed.exe');
+  assert.strictEqual(readPeHeaders(floor).subsystem, 2);
+  assert.deepStrictEqual(imports(floor), imports(paths.capture));
 });
 
 test('callback results 1, 2, 0, -1 and others give exit codes 0, 3, 4, 4, 4', () => {
@@ -147,6 +160,9 @@ test('a value longer than its buffer: one line on stderr, exit code 1, nothing c
 
 test('options and values written apart or joined; the C runtime\'s quoting rules', () => {
   assertCaptured(runCapture(['-oC:\\a b\\c.png', '-k', 'say "hi"']), 'C:\\a b\\c.png', 'say "hi"');
+  // A doubled quote inside quotes, which CommandLineToArgvW reads otherwise; wildcards.
+  assertCaptured(runCapture('-o "a""b c" -k "x""" y'), 'a"b c', 'x"');
+  assertCaptured(runCapture(['-o', '*', '-k', 'a?c', '*.*']), '*', 'a?c');
 });
 
 test('arguments in the ANSI code page: the component gets the text the starter gave', () => {
@@ -199,6 +215,17 @@ test('an unknown option and a missing argument are reported on stderr, in text m
   }
 });
 
+test('one handle handed as stdin and as stdout or stderr: the component still reads stdin, the prompt still arrives', () => {
+  for (const [stream, inFile, onStdout] of [['STDOUT', PROMPT, ''], ['STDERR', '', PROMPT]]) {
+    const file = path.join(fs.mkdtempSync(path.join(os.tmpdir(), 'shared-')), 'shared.txt');
+    fs.writeFileSync(file, 'typed\r\n');
+    const env = { [`PLAIN_START_STDIN_AND_${stream}`]: file, CAPTURE_DOUBLE_STDIN: '' };
+    const run = runCapture([], { starter: 'plain_start', env });
+    assert.deepStrictEqual(run.calls.slice(7), ['stdin "typed", STD_INPUT_HANDLE the same'], stream);
+    assert.deepStrictEqual([run.status, run.stdout, fs.readFileSync(file, 'latin1')], [0, onStdout, `typed\r\n${inFile}`]);
+  }
+});
+
 test('POSIXLY_CORRECT set: options after a non-option are not read', () => {
   assertCaptured(runCapture(['file', '-o', 'x'], { env: { POSIXLY_CORRECT: '' } }), '', '');
   assertCaptured(runCapture(['-o', 'x', 'file', '-k', 'y'], { env: { POSIXLY_CORRECT: '1' } }), 'x', '');
@@ -211,6 +238,21 @@ test('component missing: the full path tried, exit code 2, even with a faulty co
     assert.strictEqual(run.stdout, `ERROR: LoadLibraryA ${path.join(path.dirname(run.exe), 'NiuNiuCapture.dll')} failed`);
     assert.strictEqual(run.stderr, '');
   }
+});
+
+test('in a UTF-8 ANSI code page: any argument passes, and the message shows the path whole in UTF-8', () => {
+  const o = 'C:\\文档\\😀.png';
+  assertCaptured(runCapture(['-o', o, '-k', '\uff0dk'], { prepared: prepareFolder('capture_double', null, true) }), o, '\uff0dk');
+  // 250 bytes, near Linux's 255 for a name, of 3 bytes a UTF-16 unit (文档)
+  // and 2 (😀). A path past 2 bytes a unit (8,192 bytes) would be longer than
+  // Linux allows, so wine cannot show that one.
+  const folder = '文档😀'.repeat(25);
+  const missing = prepareFolder(null, folder, true);
+  const run
+ = runCapture([], { prepared: missing });
+  assert.strictEqual(run.status, 2);
+  assert.strictEqual(Buffer.from(run.stdout, 'latin1').toString('utf8'),
+                     `ERROR: LoadLibraryA ${path.join(missing.base, folder, 'NiuNiuCapture.dll')} failed`);
 });
 
 test('component lacking an entry point: its name, exit code 2, nothing called', () => {
