@@ -105,10 +105,12 @@ static void setBadge(const v8::FunctionCallbackInfo<v8::Value>& args) {
 }
 
 // Calls the callback as node calls its own: inside a callback scope, so that
-// the ticks and promise reactions it schedules run as soon as it returns, and
-// an exception it throws is reported as uncaught (process 'uncaughtException')
-// instead of being lost; the next event of the batch is delivered as usual.
-// A value that is not a function is kept but never called.
+// the ticks and promise reactions it schedules run as soon as it returns; the
+// next event of the batch is delivered as usual. An exception it throws is
+// reported as uncaught (process 'uncaughtException') at once, by a verbose
+// TryCatch of its own: caught by the scope's instead, it would leave the
+// callback's ticks to the next callback. A value that is not a function is
+// kept but never called.
 static void DeliverEvent(void*, SysEvent* event) {
   v8::Isolate* isolate = v8::Isolate::GetCurrent();
   v8::HandleScope scope(isolate);
@@ -118,6 +120,8 @@ static void DeliverEvent(void*, SysEvent* event) {
   if (argv[0].IsEmpty() || argv[1].IsEmpty()) return;
   v8::Local<v8::Object> resource = v8::Local<v8::Object>::New(isolate, s_asyncResource);
   node::CallbackScope callbackScope(isolate, resource, s_asyncContext);
+  v8::TryCatch tryCatch(isolate);
+  tryCatch.SetVerbose(true);
   (void)callback.As<v8::Function>()->Call(isolate->GetCurrentContext(), v8::Null(isolate), 2, argv);
 }
 

@@ -148,7 +148,8 @@ static napi_value setBadge(napi_env env, napi_callback_info info) {
 }
 
 // An exception of the callback's goes where node sends an uncaught one
-// (process 'uncaughtException'), at once, as main.cc's callback scope does.
+// (process 'uncaughtException'), at once, as main.cc's verbose TryCatch sends
+// it.
 static void ReportUncaught(napi_env env) {
   napi_value error;
   if (napi_get_and_clear_last_exception(env, &error) == napi_ok) napi_fatal_exception(env, error);
