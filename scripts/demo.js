@@ -15,8 +15,9 @@ for (const name of ['Shift', 'Ctrl', 'Caps']) {
   console.log(`getKeyState(${JSON.stringify(name)}) = ${addon.getKeyState(name)}`);
 }
 
-// System events for three seconds; under wine at least ("network", "on").
-console.log(`watch() = ${addon.watch((type, state) => console.log(`event ("${type}", "${state}")`))}`);
+// System events for three seconds, the power events too; under wine at least
+// ("powersource", "ac") and ("network", "on").
+console.log(`watch(callback, { power: true }) = ${addon.watch((type, state) => console.log(`event ("${type}", "${state}")`), { power: true })}`);
 setTimeout(() => console.log(`unwatch() = ${addon.unwatch()}`), 3000);
 
 // velmora_capture.exe from dist/, beside the tests' stand-in for NiuNiuCapture.dll.
