@@ -1,4 +1,6 @@
-// The event queue between the addon's threads and node's event loop.
+// The event bridge's native half: the active watch, its queue between the
+// addon's threads and node's event loop, and the power events' opt-in
+// periods. Only libuv's primitives, so that every platform shares it.
 //
 // Keeping the loop alive: a queue holds the loop open until its first event
 // has been delivered, and afterwards only while an event waits. libuv's
@@ -14,18 +16,44 @@
 // handler that schedules work), and is otherwise lost with the process.
 #include "async.h"
 #include "check.h"
+#include "sys.h"
 
+#include <atomic>
 #include <new>
 #include <stdlib.h>
 #include <string.h>
 
-void SignalDelivered(HANDLE delivered) {
-  if (delivered == NULL) return;
-  SetEvent(delivered);
-  CloseHandle(delivered);
-}
+struct AsyncQueue {
+  uv_async_t handle;                 // first member; handle.data points to the queue
+  uv_mutex_t mutex;                  // guards pending and pendingCapacity, and writes of pendingCount
+  SysEvent** pending;                // events posted and not yet taken, in posting order
+  std::atomic<size_t> pendingCount;  // read without the mutex to keep the loop alive
+  size_t pendingCapacity;
+  uv_check_t keepAlive;              // references handle again while an event waits
+  DeliverFunction deliver;           // called on the loop thread, once per event
+};
 
-static SysEvent* SysEventNew(const char* type, const char* state, HANDLE delivered) {
+// Guards s_asyncQueue: a post holds it shared from its look at the pointer to
+// its wake-up of the loop, EndWatch holds it exclusively while it detaches
+// the queue, so a queue is never closed under a posting thread. Made by the
+// first watch or unwatch, before any source runs.
+static uv_rwlock_t s_asyncQueueLock;
+static uv_once_t s_asyncQueueLockMade = UV_ONCE_INIT;
+// The queue of the active watch, or null while nothing is watched.
+static AsyncQueue* s_asyncQueue;
+// The number of the last watch started, and of the active one (0: none).
+static uint32_t s_watchCount;
+static uint32_t s_activeWatch;
+// The number of the last opt-in period of the power events, and the current
+// one (0 while they are off).
+static uint32_t s_powerPeriodCount;
+static std::atomic<uint32_t> s_powerPeriod;
+
+// ---------------------------------------------------------------------------
+// The queue
+
+static SysEvent* SysEventNew(const char* type, const char* state, uint32_t powerPeriod,
+                             DeliveredFunction delivered, void* deliveredContext) {
   size_t typeSize = strlen(type) + 1;
   size_t stateSize = strlen(state) + 1;
   SysEvent* event = static_cast<SysEvent*>(malloc(sizeof(SysEvent) + typeSize + stateSize));
@@ -34,12 +62,14 @@ static SysEvent* SysEventNew(const char* type, const char* state, HANDLE deliver
   event->state = event->type + typeSize;
   memcpy(event->type, type, typeSize);
   memcpy(event->state, state, stateSize);
+  event->powerPeriod = powerPeriod;
   event->delivered = delivered;
+  event->deliveredContext = deliveredContext;
   return event;
 }
 
 static void SysEventFree(SysEvent* event) {
-  SignalDelivered(event->delivered);
+  if (event->delivered != NULL) event->delivered(event->deliveredContext);
   free(event);
 }
 
@@ -58,23 +88,30 @@ static bool AppendPending(AsyncQueue* queue, SysEvent* event) {
   return true;
 }
 
+// A power event is delivered only in the opt-in period it was posted in:
+// turning the option off, or off and on again, ends the period of the events
+// still queued.
+static bool StillWanted(const SysEvent* event) {
+  return event->powerPeriod == 0 || event->powerPeriod == s_powerPeriod;
+}
+
 // The async callback: takes every pending event in one swap, so the mutex is
 // never held while script code runs, then delivers them in order. A queue
 // that is closing (a callback of this batch ended the watch, or the final
 // drain) frees its events without delivering them.
 static void DeliverPending(uv_async_t* handle) {
   AsyncQueue* queue = static_cast<AsyncQueue*>(handle->data);
-  WaitForSingleObject(queue->mutex, INFINITE);
+  uv_mutex_lock(&queue->mutex);
   SysEvent** events = queue->pending;
   size_t count = queue->pendingCount;
   queue->pending = NULL;
   queue->pendingCount = 0;
   queue->pendingCapacity = 0;
-  ReleaseMutex(queue->mutex);
+  uv_mutex_unlock(&queue->mutex);
 
   uv_handle_t* base = reinterpret_cast<uv_handle_t*>(handle);
   for (size_t i = 0; i < count; ++i) {
-    if (!uv_is_closing(base)) queue->deliver(queue->userData, events[i]);
+    if (!uv_is_closing(base) && StillWanted(events[i])) queue->deliver(events[i]);
     SysEventFree(events[i]);
   }
   free(events);
@@ -93,7 +130,7 @@ static void KeepLoopAliveWhileEventsWait(uv_check_t* check) {
 
 static void KeepAliveClosed(uv_handle_t* check) {
   AsyncQueue* queue = static_cast<AsyncQueue*>(check->data);
-  CloseHandle(queue->mutex);
+  uv_mutex_destroy(&queue->mutex);
   queue->~AsyncQueue();
   free(queue);
 }
@@ -108,18 +145,17 @@ static void AsyncHandleClosed(uv_handle_t* handle) {
   uv_close(reinterpret_cast<uv_handle_t*>(&queue->keepAlive), KeepAliveClosed);
 }
 
-AsyncQueue* AsyncQueueNew(uv_loop_t* loop, DeliverFunction deliver, void* userData) {
+// Makes a queue on the loop thread; null when memory or the mutex runs out.
+static AsyncQueue* AsyncQueueNew(uv_loop_t* loop, DeliverFunction deliver) {
   void* memory = malloc(sizeof(AsyncQueue));
   if (memory == NULL) return NULL;
   AsyncQueue* queue = new (memory) AsyncQueue();
-  queue->mutex = CreateMutexA(NULL, FALSE, NULL);
-  if (queue->mutex == NULL) {
+  if (uv_mutex_init(&queue->mutex) != 0) {
     queue->~AsyncQueue();
     free(queue);
     return NULL;
   }
   queue->deliver = deliver;
-  queue->userData = userData;
   uv_async_init(loop, &queue->handle, DeliverPending);
   queue->handle.data = queue;
   uv_check_init(loop, &queue->keepAlive);
@@ -129,15 +165,11 @@ AsyncQueue* AsyncQueueNew(uv_loop_t* loop, DeliverFunction deliver, void* userDa
   return queue;
 }
 
-void AsyncQueuePost(AsyncQueue* queue, const char* type, const char* state, HANDLE delivered) {
-  SysEvent* event = SysEventNew(type, state, delivered);
-  if (event == NULL) {
-    SignalDelivered(delivered);
-    return;
-  }
-  WaitForSingleObject(queue->mutex, INFINITE);
+// Queues the event, or frees it when the list cannot grow.
+static void AsyncQueuePost(AsyncQueue* queue, SysEvent* event) {
+  uv_mutex_lock(&queue->mutex);
   bool queued = AppendPending(queue, event);
-  ReleaseMutex(queue->mutex);
+  uv_mutex_unlock(&queue->mutex);
   if (!queued) {
     SysEventFree(event);
     return;
@@ -145,7 +177,99 @@ void AsyncQueuePost(AsyncQueue* queue, const char* type, const char* state, HAND
   uv_async_send(&queue->handle);
 }
 
-void AsyncQueueClose(AsyncQueue* queue) {
+// Frees the events still pending without delivering them and closes the
+// queue; libuv frees it on a later turn of the loop. Loop thread only, and
+// only once no thread can post to the queue any more.
+static void AsyncQueueClose(AsyncQueue* queue) {
   uv_close(reinterpret_cast<uv_handle_t*>(&queue->handle), AsyncHandleClosed);
   DeliverPending(&queue->handle);
+}
+
+// ---------------------------------------------------------------------------
+// The active watch
+
+static void MakeAsyncQueueLock() {
+  CHECK(uv_rwlock_init(&s_asyncQueueLock) == 0);
+}
+
+static uv_rwlock_t* AsyncQueueLock() {
+  uv_once(&s_asyncQueueLockMade, MakeAsyncQueueLock);
+  return &s_asyncQueueLock;
+}
+
+// Queues a new event for the active watch, or drops it.
+static void Post(const char* type, const char* state, uint32_t powerPeriod,
+                 DeliveredFunction delivered, void* deliveredContext) {
+  uv_rwlock_rdlock(AsyncQueueLock());
+  SysEvent* event = s_asyncQueue != NULL
+      ? SysEventNew(type, state, powerPeriod, delivered, deliveredContext)
+      : NULL;
+  if (event != NULL) {
+    AsyncQueuePost(s_asyncQueue, event);
+  } else if (delivered != NULL) {
+    delivered(deliveredContext);
+  }
+  uv_rwlock_rdunlock(AsyncQueueLock());
+}
+
+void PostEvent(const char* type, const char* state) {
+  Post(type, state, 0, NULL, NULL);
+}
+
+uint32_t PowerPeriod() {
+  return s_powerPeriod;
+}
+
+void PostPowerEvent(const char* type, const char* state, DeliveredFunction delivered,
+                    void* deliveredContext) {
+  uint32_t period = s_powerPeriod;
+  if (period != 0) {
+    Post(type, state, period, delivered, deliveredContext);
+  } else if (delivered != NULL) {
+    delivered(deliveredContext);
+  }
+}
+
+void WatchPowerEvents(bool wanted) {
+  if ((s_powerPeriod != 0) == wanted) return;
+  if (!wanted) {
+    s_powerPeriod = 0;
+    return;
+  }
+  if (++s_powerPeriodCount == 0) ++s_powerPeriodCount;
+  s_powerPeriod = s_powerPeriodCount;
+  PostCurrentPowerState();
+}
+
+// The queue is published before the sources start and before the binding
+// runs any script code, so that a watch from that code finds it; the current
+// power state comes before the sources' first events.
+int StartWatch(uv_loop_t* loop, DeliverFunction deliver, bool powerEvents) {
+  AsyncQueue* queue = AsyncQueueNew(loop, deliver);
+  CHECK(queue != NULL);
+  uv_rwlock_wrlock(AsyncQueueLock());
+  s_asyncQueue = queue;
+  uv_rwlock_wrunlock(AsyncQueueLock());
+  if (++s_watchCount == 0) ++s_watchCount;
+  s_activeWatch = s_watchCount;
+  WatchPowerEvents(powerEvents);
+  return StartEventSources();
+}
+
+uint32_t ActiveWatch() {
+  return s_activeWatch;
+}
+
+// Events still pending are freed without reaching any callback, also those of
+// a batch whose callback ends the watch.
+bool EndWatch() {
+  WatchPowerEvents(false);
+  uv_rwlock_wrlock(AsyncQueueLock());
+  AsyncQueue* queue = s_asyncQueue;
+  s_asyncQueue = NULL;
+  uv_rwlock_wrunlock(AsyncQueueLock());
+  s_activeWatch = 0;
+  if (queue == NULL) return false;
+  AsyncQueueClose(queue);
+  return true;
 }

@@ -1,51 +1,70 @@
-// The queue that carries events from the addon's own threads to the thread of
-// node's event loop, where they are handed, in posting order, to a delivery
-// function.
+// The event bridge's native half, the same on every platform: the active
+// watch, the queue that carries its events from the addon's own threads to
+// the thread of node's event loop, and the power events that it opts into.
+// The bindings start and end watches; each platform's event sources post.
 #ifndef VELMORA_ASYNC_H
 #define VELMORA_ASYNC_H
 
 #include <uv.h>
 
-#include <atomic>
-#include <stddef.h>
+#include <stdint.h>
+
+// Called once an event has been delivered or dropped, with its context: a
+// posting thread can wait for the script to have seen the event.
+typedef void (*DeliveredFunction)(void* context);
 
 // One event: two NUL-terminated texts that live in the same heap block as the
 // record, so that one allocation makes an event and one free ends it.
 struct SysEvent {
   char* type;
   char* state;
-  HANDLE delivered;  // set and closed once the event is delivered or dropped; mostly null
+  uint32_t powerPeriod;         // the opt-in period of a power event (below); 0 for the others
+  DeliveredFunction delivered;  // mostly null
+  void* deliveredContext;
 };
 
-typedef void (*DeliverFunction)(void* userData, SysEvent* event);
+// Hands one event to the script, on the loop's thread.
+typedef void (*DeliverFunction)(SysEvent* event);
 
-struct AsyncQueue {
-  uv_async_t handle;                 // first member; handle.data points to the queue
-  HANDLE mutex;                      // guards pending and pendingCapacity, and writes of pendingCount
-  SysEvent** pending;                // events posted and not yet taken, in posting order
-  std::atomic<size_t> pendingCount;  // read without the mutex to keep the loop alive
-  size_t pendingCapacity;
-  uv_check_t keepAlive;              // references handle again while an event waits
-  DeliverFunction deliver;           // called on the loop thread, once per event
-  void* userData;                    // handed to deliver
-};
+// ---------------------------------------------------------------------------
+// For the bindings
 
-// Makes a queue on the loop thread; null when memory or the mutex runs out.
-AsyncQueue* AsyncQueueNew(uv_loop_t* loop, DeliverFunction deliver, void* userData);
+// Starts a watch whose events go to deliver on loop's thread, with the power
+// events or without (WatchPowerEvents), and the event sources unless they
+// run: 0, or -3 when a source's thread failed to start (a later watch tries
+// that source again). Only while nothing is watched.
+int StartWatch(uv_loop_t* loop, DeliverFunction deliver, bool powerEvents);
 
-// Copies (type, state) into a new event and queues it. Any thread. When memory
-// runs out the event is dropped. The queue takes delivered (an event handle,
-// or null) and signals it through SignalDelivered once deliver has returned
-// for the event, or once the event is dropped: a posting thread can wait for
-// the script to have seen it.
-void AsyncQueuePost(AsyncQueue* queue, const char* type, const char* state, HANDLE delivered);
+// Whether the active watch gets the power events that are opted into (sleep,
+// the power source, the battery, the end of the session). Turning them on
+// starts a new opt-in period, which posts the current power state first;
+// turning them off drops those still queued.
+void WatchPowerEvents(bool wanted);
 
-// Sets and closes delivered, unless it is null.
-void SignalDelivered(HANDLE delivered);
+// A number for the active watch, new at each StartWatch; 0 while nothing is
+// watched. Script code that runs inside a binding's watch (an async_hooks
+// init hook) may end or replace the watch; this tells.
+uint32_t ActiveWatch();
 
-// Frees the events still pending without delivering them and closes the queue;
-// libuv frees it on a later turn of the loop. Loop thread only, and only once
-// no thread can post to the queue any more.
-void AsyncQueueClose(AsyncQueue* queue);
+// Ends the active watch: its pending events are freed undelivered. False when
+// nothing was watched.
+bool EndWatch();
+
+// ---------------------------------------------------------------------------
+// For the event sources, on any thread
+
+// Queues (type, state) for the active watch; dropped while nothing is
+// watched, or when memory runs out.
+void PostEvent(const char* type, const char* state);
+
+// The opt-in period of the power events: new each time they are turned on, 0
+// while they are off.
+uint32_t PowerPeriod();
+
+// Queues a power event of the current opt-in period, told to delivered (null
+// for none) once it has been delivered or dropped. Dropped at once while the
+// power events are off, and at delivery once its period is over.
+void PostPowerEvent(const char* type, const char* state, DeliveredFunction delivered,
+                    void* deliveredContext);
 
 #endif

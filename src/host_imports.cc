@@ -1,7 +1,7 @@
 // Binds the addon's imports from "node.exe" to the host's own functions, as
 // the library loads. The addon is linked against node.exe, but delay-loaded,
 // so that the hooks here find each entry point wherever the host keeps it.
-#include "host_imports.h"
+#include "sys.h"
 
 #include <windows.h>
 #include <delayimp.h>

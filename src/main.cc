@@ -1,12 +1,12 @@
 // The addon for node's own V8 (Node 9, module version 59): registers the
 // module with node and binds the script functions onto exports. Each one
-// converts its arguments, calls one routine of sys_win.cc and converts the
+// converts its arguments, calls one routine of the core (sys.h) and converts the
 // result back. main_napi.cc is the same for Node-API.
 // node.h first: it defines PATH_MAX unless a C runtime header has.
 #include <node.h>
 
-#include "host_imports.h"
-#include "sys_win.h"
+#include "async.h"
+#include "sys.h"
 
 #include <stdio.h>
 #include <stdlib.h>
@@ -95,7 +95,7 @@ static void simulateKeys(const v8::FunctionCallbackInfo<v8::Value>& args) {
   if (*keys == NULL) return;
   v8::String::Utf8Value mode(isolate, TextArgument(args, 1));
   if (*mode == NULL) return;
-  SimulateChord(*keys, *mode);
+  SendKeyChord(*keys, *mode);
 }
 
 // Windows has no badge: the text is converted, as every text argument is, and
@@ -111,7 +111,7 @@ static void setBadge(const v8::FunctionCallbackInfo<v8::Value>& args) {
 // TryCatch of its own: caught by the scope's instead, it would leave the
 // callback's ticks to the next callback. A value that is not a function is
 // kept but never called.
-static void DeliverEvent(void*, SysEvent* event) {
+static void DeliverEvent(SysEvent* event) {
   v8::Isolate* isolate = v8::Isolate::GetCurrent();
   v8::HandleScope scope(isolate);
   v8::Local<v8::Value> callback = v8::Local<v8::Value>::New(isolate, s_callback);

@@ -1,10 +1,10 @@
 // The addon for Node-API, version 3 or later (every node from 9.11 on, and
 // NW.js, whose V8 is not node's), 64-bit and 32-bit: registers the module and
 // binds the script functions onto exports. Each one converts its arguments,
-// calls one routine of sys_win.cc and converts the result back, as main.cc
+// calls one routine of the core (sys.h) and converts the result back, as main.cc
 // does for node's own V8.
-#include "host_imports.h"
-#include "sys_win.h"
+#include "async.h"
+#include "sys.h"
 
 #include <node_api.h>
 #include <stdio.h>
@@ -132,7 +132,7 @@ static napi_value simulateKeys(napi_env env, napi_callback_info info) {
   char* keys = TextArgument(env, argv[0]);
   if (keys == NULL) return NULL;
   char* mode = TextArgument(env, argv[1]);
-  if (mode != NULL) SimulateChord(keys, mode);
+  if (mode != NULL) SendKeyChord(keys, mode);
   free(mode);
   free(keys);
   return NULL;
@@ -160,7 +160,7 @@ static void ReportUncaught(napi_env env) {
 // next event of the batch is delivered as usual. napi_make_callback would do
 // the same, but converts its receiver to an object: the callback is called
 // with null, as main.cc calls it.
-static void DeliverEvent(void*, SysEvent* event) {
+static void DeliverEvent(SysEvent* event) {
   napi_env env = s_env;
   napi_handle_scope handleScope;
   if (s_callback == NULL || napi_open_handle_scope(env, &handleScope) != napi_ok) return;

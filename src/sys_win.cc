@@ -1,10 +1,11 @@
-// The addon's Windows work: everything the two bindings call, in plain types.
+// The addon's Windows core: the work behind sys.h, in plain types.
 //
 // Sections, in order: system libraries, idle time, processes, the client's
-// render window, known folders, the keyboard, the main thread, the event
-// bridge's native half, and the event sources: the power events that a watch
-// opts into, the hidden window, the network poller.
-#include "sys_win.h"
+// render window, known folders, the keyboard, the main thread, the sink, and
+// the event sources: the power events that a watch opts into, the hidden
+// window, the network poller.
+#include "sys.h"
+#include "async.h"
 #include "check.h"
 
 #include <windows.h>
@@ -26,8 +27,7 @@ static HRESULT(WINAPI* s_SHGetKnownFolderPath)(REFKNOWNFOLDERID, DWORD, HANDLE, 
 // SHGetFolderPathW, which serves the names when SHGetKnownFolderPath is missing.
 static HRESULT(WINAPI* s_SHGetFolderPathW)(HWND, int, HANDLE, DWORD, LPWSTR);
 
-// The event sink's type, and those of the notification entry points below.
-typedef void (*EventSink)(const char* type, const char* state, HANDLE delivered);
+// The notification entry points' types.
 typedef HPOWERNOTIFY(WINAPI* RegisterPowerSettingNotificationFunction)(HANDLE, LPCGUID, DWORD);
 typedef BOOL(WINAPI* UnregisterPowerSettingNotificationFunction)(HPOWERNOTIFY);
 typedef HPOWERNOTIFY(WINAPI* RegisterSuspendResumeNotificationFunction)(HANDLE, DWORD);
@@ -35,27 +35,16 @@ typedef BOOL(WINAPI* WTSRegisterSessionNotificationFunction)(HWND, DWORD);
 typedef BOOL(WINAPI* WTSUnRegisterSessionNotificationFunction)(HWND);
 typedef BOOL(WINAPI* IsNetworkAliveFunction)(LPDWORD);
 
-// Guards s_asyncQueue: a post holds it shared from its look at the pointer to
-// its wake-up of the loop, EndWatch holds it exclusively while it detaches
-// the queue, so a queue is never closed under a posting thread.
-static SRWLOCK s_asyncQueueLock = SRWLOCK_INIT;
-// The queue of the active watch, or null while nothing is watched.
-static AsyncQueue* s_asyncQueue;
-// The number of the last watch started, and of the active one (0: none).
-static uint32_t s_watchCount;
-static uint32_t s_activeWatch;
-// Where the event sources post: postEvent, null once the hidden window has
-// received WM_CLOSE.
-static void postEvent(const char* type, const char* state, HANDLE delivered);
-static std::atomic<EventSink> s_eventSink(postEvent);
-// Whether the active watch asked for the power events that are opted into.
-static std::atomic<bool> s_powerEventsWanted;
+// Whether the event sources post: true until the hidden window has received
+// WM_CLOSE.
+static std::atomic<bool> s_eventSinkOpen(true);
 // The power source (its notification's value, 3 for any other) and the
-// battery level last posted, -1 for none since opting in: a repeat posts
-// nothing.
+// battery level last posted, -1 for none in this opt-in period: a repeat
+// posts nothing.
 static std::atomic<int> s_lastPowerSource;
 static std::atomic<int> s_lastBatteryLevel;
-// Whether a wake has been reported since the last suspend, or since opting in.
+// Whether a wake has been reported since the last suspend, or in this opt-in
+// period.
 static std::atomic<bool> s_resumeReported;
 // Nonzero once the event sources run; the network poller runs while it is.
 static std::atomic<int32_t> s_sourcesStarted;
@@ -514,7 +503,7 @@ uint16_t KeyStateOf(const char* name) {
   return static_cast<uint16_t>(GetKeyState(code));
 }
 
-void SimulateChord(const char* keys, const char* mode) {
+void SendKeyChord(const char* keys, const char* mode) {
   int chordMode = kPressAndRelease;
   if (strcmp(mode, "down") == 0) chordMode = kPress;
   if (strcmp(mode, "up") == 0) chordMode = kRelease;
@@ -558,61 +547,19 @@ bool OnProcessMainThread() {
 }
 
 // ---------------------------------------------------------------------------
-// Event bridge, native half: the active watch's queue, and the sink through
-// which the event sources reach it from their own threads.
+// The sink: where the event sources post, until the hidden window closes.
 
-static int StartEventSources();
+static void PostToSink(const char* type, const char* state) {
+  if (s_eventSinkOpen) PostEvent(type, state);
+}
 
-static void postEvent(const char* type, const char* state, HANDLE delivered) {
-  AcquireSRWLockShared(&s_asyncQueueLock);
-  if (s_asyncQueue != NULL) {
-    AsyncQueuePost(s_asyncQueue, type, state, delivered);
-  } else {
-    SignalDelivered(delivered);
+static void PostPowerToSink(const char* type, const char* state,
+                            DeliveredFunction delivered = NULL, void* deliveredContext = NULL) {
+  if (s_eventSinkOpen) {
+    PostPowerEvent(type, state, delivered, deliveredContext);
+  } else if (delivered != NULL) {
+    delivered(deliveredContext);
   }
-  ReleaseSRWLockShared(&s_asyncQueueLock);
-}
-
-static void PostToSink(const char* type, const char* state, HANDLE delivered = NULL) {
-  EventSink sink = s_eventSink;
-  if (sink != NULL) {
-    sink(type, state, delivered);
-  } else {
-    SignalDelivered(delivered);
-  }
-}
-
-// The queue is published before the sources start and before the binding
-// runs any script code, so that a watch from that code finds it; the current
-// power state comes before the sources' first events.
-int StartWatch(uv_loop_t* loop, DeliverFunction deliver, bool powerEvents) {
-  AsyncQueue* queue = AsyncQueueNew(loop, deliver, NULL);
-  CHECK(queue != NULL);
-  AcquireSRWLockExclusive(&s_asyncQueueLock);
-  s_asyncQueue = queue;
-  ReleaseSRWLockExclusive(&s_asyncQueueLock);
-  if (++s_watchCount == 0) ++s_watchCount;
-  s_activeWatch = s_watchCount;
-  WatchPowerEvents(powerEvents);
-  return StartEventSources();
-}
-
-uint32_t ActiveWatch() {
-  return s_activeWatch;
-}
-
-// Events still pending are freed without reaching any callback, also those of
-// a batch whose callback ends the watch.
-bool EndWatch() {
-  s_powerEventsWanted = false;
-  AcquireSRWLockExclusive(&s_asyncQueueLock);
-  AsyncQueue* queue = s_asyncQueue;
-  s_asyncQueue = NULL;
-  ReleaseSRWLockExclusive(&s_asyncQueueLock);
-  s_activeWatch = 0;
-  if (queue == NULL) return false;
-  AsyncQueueClose(queue);
-  return true;
 }
 
 // ---------------------------------------------------------------------------
@@ -660,29 +607,35 @@ enum { kOtherPowerSource = 3, kSessionEndWaitMilliseconds = 3000 };
 
 static void PostPowerSource(DWORD value) {
   int source = value < kOtherPowerSource ? static_cast<int>(value) : kOtherPowerSource;
-  if (!s_powerEventsWanted || s_lastPowerSource.exchange(source) == source) return;
-  PostToSink("powersource", s_powerSourceStates[source]);
+  if (PowerPeriod() == 0 || s_lastPowerSource.exchange(source) == source) return;
+  PostPowerToSink("powersource", s_powerSourceStates[source]);
 }
 
 static void PostBatteryLevel(DWORD percent) {
-  if (percent > 100 || !s_powerEventsWanted ||
+  if (percent > 100 || PowerPeriod() == 0 ||
       s_lastBatteryLevel.exchange(static_cast<int>(percent)) == static_cast<int>(percent)) {
     return;
   }
   char state[4];
   snprintf(state, sizeof(state), "%u", static_cast<unsigned>(percent));
-  PostToSink("battery", state);
+  PostPowerToSink("battery", state);
 }
 
 // A wake gives one event, whichever of its two notifications comes first.
 static void PostSleep(bool resumed) {
-  if (!s_powerEventsWanted) return;
+  if (PowerPeriod() == 0) return;
   if (!resumed) {
     s_resumeReported = false;
-    PostToSink("system", "suspend");
+    PostPowerToSink("system", "suspend");
   } else if (!s_resumeReported.exchange(true)) {
-    PostToSink("system", "resume");
+    PostPowerToSink("system", "resume");
   }
+}
+
+// Sets and closes the event handle that it is given: the queue's copy.
+static void SetDeliveredEvent(void* event) {
+  SetEvent(event);
+  CloseHandle(event);
 }
 
 // Windows may end the process as soon as the window procedure returns from
@@ -690,20 +643,19 @@ static void PostSleep(bool resumed) {
 // has had the event, or after 3 s. An event that is not queued (nothing is
 // watched) is signalled at once.
 static void PostSessionEnd(const char* state) {
-  if (!s_powerEventsWanted) return;
+  if (PowerPeriod() == 0) return;
   HANDLE delivered = CreateEventA(NULL, TRUE, FALSE, NULL);
   HANDLE given = NULL;
   if (delivered != NULL) {
     DuplicateHandle(GetCurrentProcess(), delivered, GetCurrentProcess(), &given, 0, FALSE,
                     DUPLICATE_SAME_ACCESS);
   }
-  PostToSink("system", state, given);
+  PostPowerToSink("system", state, given != NULL ? SetDeliveredEvent : NULL, given);
   if (given != NULL) WaitForSingleObject(delivered, kSessionEndWaitMilliseconds);
   if (delivered != NULL) CloseHandle(delivered);
 }
 
-void WatchPowerEvents(bool wanted) {
-  if (s_powerEventsWanted.exchange(wanted) || !wanted) return;
+void PostCurrentPowerState() {
   s_lastPowerSource = -1;
   s_lastBatteryLevel = -1;
   s_resumeReported = false;
@@ -771,7 +723,7 @@ static LRESULT CALLBACK EventWindowProc(HWND window, UINT message, WPARAM wParam
         s_eventWindow = NULL;
       }
       KillTimer(window, kSessionRetryTimer);
-      s_eventSink = NULL;
+      s_eventSinkOpen = false;
       PostQuitMessage(0);
       return 0;
     case WM_POWERBROADCAST:
@@ -911,7 +863,7 @@ static DWORD WINAPI NetworkPollerThread(LPVOID) {
 // Returns 0, or -3 when a thread cannot be created; a source that runs, or
 // that cannot run here, is not started again. Without the four notification
 // entry points only the network poller runs.
-static int StartEventSources() {
+int StartEventSources() {
   if (s_sourcesStarted != 0) return 0;
   if (s_user32Module == NULL) s_user32Module = LoadSystemLibrary("User32.dll");
   CHECK(s_user32Module != NULL);

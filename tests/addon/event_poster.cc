@@ -2,7 +2,7 @@
 // sys_win.cc, included whole), plus what the tests need to post to its sink
 // from threads of their own:
 //
-//   post(type, state)             postEvent on the script thread
+//   post(type, state)             PostEvent on the script thread
 //   startPosters(count[, stamps]) two threads post ("t0" or "t1", "0".."count-1")
 //                                 as fast as they can; with stamps, a
 //                                 Float64Array of 2 * count, thread t first
@@ -159,7 +159,7 @@ static DWORD WINAPI PostEvents(LPVOID posterParam) {
   for (poster->posted = 0; poster->posted < poster->count && !s_stopPosters; ++poster->posted) {
     snprintf(state, sizeof(state), "%d", poster->posted);
     if (poster->stamps != NULL) poster->stamps[poster->posted] = static_cast<double>(uv_hrtime());
-    postEvent(poster->type, state, NULL);
+    PostEvent(poster->type, state);
   }
   return 0;
 }
@@ -198,7 +198,7 @@ static void stopPosters(const v8::FunctionCallbackInfo<v8::Value>& args) {
 static void post(const v8::FunctionCallbackInfo<v8::Value>& args) {
   v8::String::Utf8Value type(args[0]);
   v8::String::Utf8Value state(args[1]);
-  postEvent(*type, *state, NULL);
+  PostEvent(*type, *state);
 }
 
 // ---------------------------------------------------------------------------

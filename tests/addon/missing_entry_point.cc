@@ -1,7 +1,8 @@
 // The addon's Windows functions on a Shell32 that lacks the entry point
 // MISSING_ENTRY_POINT, which each build of this file defines: every lookup
 // of that name fails, whatever the system has.
-#include "../../src/sys_win.h"
+// libuv's headers, through async.h, want winsock2.h before windows.h.
+#include "../../src/async.h"
 
 #include <windows.h>
 #include <string.h>
