@@ -1,8 +1,18 @@
 {
+  "variables": {
+    "velmora_v8%": "false"
+  },
   "targets": [
     {
       "target_name": "velmora_node_sys",
-      "sources": ["src/main.cc", "src/host_imports.cc", "src/sys_win.cc", "src/async.cc"],
+      "conditions": [
+        ["velmora_v8=='true'", {
+          "sources": ["src/main.cc", "src/host_imports.cc", "src/sys_win.cc", "src/async.cc"]
+        }, {
+          "sources": ["src/main_napi.cc", "src/host_imports.cc", "src/sys_win.cc", "src/async.cc"],
+          "defines": ["NAPI_VERSION=3"]
+        }]
+      ],
       "libraries": ["user32.lib", "ole32.lib", "delayimp.lib"],
       "win_delay_load_hook": "false",
       "msvs_settings": {

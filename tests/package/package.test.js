@@ -1,8 +1,8 @@
 'use strict';
 // The addon as a package, checked on the host (Linux node):
-//   node package.test.js SOURCE_DIR NODE_DIR "SOURCES" "LIBRARIES" CLIENT_DIR "PREBUILTS"
-// with the main build's V8 addon sources, system libraries and prebuilt
-// binaries (under prebuilds/) as CMake lists.
+//   node package.test.js SOURCE_DIR NODE_DIR "V8_SOURCES" "NAPI_SOURCES" "LIBRARIES" CLIENT_DIR "PREBUILTS"
+// with the main build's sources of the V8 and the Node-API addon, system
+// libraries and prebuilt binaries (under prebuilds/) as CMake lists.
 // It cannot build with MSVC here; it checks what can be checked without it,
 // and leaves in CLIENT_DIR a client package with the addon installed, which
 // the wine tests load.
@@ -13,7 +13,7 @@ const os = require('os');
 const path = require('path');
 const { test } = require('node:test');
 
-const [sourceDir, nodeDir, sources, libraries, clientDir, binaries] = process.argv.slice(2);
+const [sourceDir, nodeDir, v8Sources, napiSources, libraries, clientDir, binaries] = process.argv.slice(2);
 const prebuilts = binaries.split(';').map((binary) => `prebuilds/${binary}`);
 const tools = path.join(__dirname, 'node_modules', '.bin');
 
@@ -28,12 +28,17 @@ function pack() {
   return { dir, tarball };
 }
 
+// The Node-API binding unless the V8 one is asked for, as node-gyp passes an
+// unknown option on (--velmora-v8): a V8 binary is safe only in the runtime
+// whose headers built it.
 test('binding.gyp builds the sources and links the libraries of the main build', () => {
   const gyp = JSON.parse(fs.readFileSync(path.join(sourceDir, 'binding.gyp'), 'utf8'));
   assert.strictEqual(gyp.targets.length, 1);
   const [target] = gyp.targets;
   assert.strictEqual(target.target_name, 'velmora_node_sys');
-  assert.deepStrictEqual(target.sources, sources.split(';'));
+  assert.deepStrictEqual(gyp.variables, { 'velmora_v8%': 'false' });
+  assert.deepStrictEqual(target.conditions, [["velmora_v8=='true'", { sources: v8Sources.split(';') },
+    { sources: napiSources.split(';'), defines: ['NAPI_VERSION=3'] }]]);
   assert.deepStrictEqual(target.libraries, libraries.split(';').map((name) => `${name}.lib`));
 });
 
@@ -59,14 +64,15 @@ test('the package as published holds what node-gyp needs, and node 9.11.2 header
     assert.strictEqual(manifest.name, 'velmora_node_sys');
     assert.deepStrictEqual(manifest.dependencies, { 'node-gyp-build': '4.8.4' });
     assert.deepStrictEqual(manifest.cpu, ['x64', 'ia32']);
-    for (const file of [manifest.main, manifest.types, manifest.prebuild.test, ...prebuilts, ...sources.split(';')]) {
+    const sources = new Set([...v8Sources.split(';'), ...napiSources.split(';')]);
+    for (const file of [manifest.main, manifest.types, manifest.prebuild.test, ...prebuilts, ...sources]) {
       assert.ok(fs.existsSync(path.join(unpacked, file)), `${file} is in the package`);
     }
-    run(path.join(tools, 'node-gyp'), ['configure', `--nodedir=${nodeDir}`], unpacked);
-    const makefile = fs.readFileSync(path.join(unpacked, 'build', 'velmora_node_sys.target.mk'), 'utf8');
-    for (const source of sources.split(';')) {
-      const object = source.replace(/\.cc$/, '.o');
-      assert.ok(makefile.includes(object), `node-gyp builds ${source}`);
+    for (const [options, built] of [[[], napiSources], [['--velmora-v8'], v8Sources]]) {
+      run(path.join(tools, 'node-gyp'), ['configure', `--nodedir=${nodeDir}`, ...options], unpacked);
+      const makefile = fs.readFileSync(path.join(unpacked, 'build', 'velmora_node_sys.target.mk'), 'utf8');
+      const objects = Array.from(makefile.matchAll(/\$\(obj\)\.target\/\$\(TARGET\)\/(\S+)\.o/g), (m) => `${m[1]}.cc`);
+      assert.deepStrictEqual(objects.sort(), built.split(';').sort(), `node-gyp configure ${options}`);
     }
   } finally {
     fs.rmSync(dir, { recursive: true, force: true });
