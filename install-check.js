@@ -6,7 +6,7 @@
 const fs = require('fs');
 const path = require('path');
 
-const prebuilds = ['win32-x64', 'win32-ia32'].map((dir) => path.join(__dirname, 'prebuilds', dir));
+const prebuilds = ['win32-x64', 'win32-ia32', 'linux-x64'].map((dir) => path.join(__dirname, 'prebuilds', dir));
 if (!prebuilds.some((dir) => fs.existsSync(dir) && fs.readdirSync(dir).some((file) => file.endsWith('.node')))) {
   throw new Error('velmora_node_sys has no prebuilt binaries: building it from source');
 }

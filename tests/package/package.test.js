@@ -45,7 +45,7 @@ test('binding.gyp builds the sources and links the libraries of the main build',
 // Delay-loaded, so that host_imports.cc binds each one wherever the host
 // keeps it, and C names only, which every release exports alike.
 test('each Node-API binary imports from node.exe only napi_ and uv_ functions, delay-loaded', () => {
-  for (const prebuilt of prebuilts.filter((file) => file.includes('.napi.'))) {
+  for (const prebuilt of prebuilts.filter((file) => file.startsWith('prebuilds/win32-') && file.includes('.napi.'))) {
     const listing = run('llvm-readobj', ['--coff-imports', path.join(sourceDir, prebuilt)], sourceDir);
     const tables = listing.split(/\n(?=\S)/).filter((table) => /Name: node\.exe/.test(table));
     assert.deepStrictEqual(tables.map((table) => table.split(' ')[0]), ['DelayImport'], prebuilt);
