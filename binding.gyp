@@ -7,9 +7,9 @@
       "target_name": "velmora_node_sys",
       "conditions": [
         ["velmora_v8=='true'", {
-          "sources": ["src/main.cc", "src/host_imports.cc", "src/sys_win.cc", "src/async.cc"]
+          "sources": ["src/main.cc", "src/host_imports.cc", "src/sys_win.cc", "src/keys.cc", "src/async.cc"]
         }, {
-          "sources": ["src/main_napi.cc", "src/host_imports.cc", "src/sys_win.cc", "src/async.cc"],
+          "sources": ["src/main_napi.cc", "src/host_imports.cc", "src/sys_win.cc", "src/keys.cc", "src/async.cc"],
           "defines": ["NAPI_VERSION=3"]
         }]
       ],

@@ -1,8 +1,9 @@
 // The addon's work on its platform, in plain C++ types: UTF-8 texts in and
 // out, numbers, a list of process pairs. One core per platform implements
-// it: sys_win.cc (with host_imports.cc) on Windows. The bindings turn script
-// values into these and back (main.cc for node 9's own V8, main_napi.cc for
-// Node-API), and neither makes a system call of its own.
+// it: sys_win.cc (with host_imports.cc) on Windows, sys_linux.cc (with
+// sys_linux_events.cc) on Linux; keys.cc and async.cc serve both. The
+// bindings turn script values into these and back (main.cc for node 9's own
+// V8, main_napi.cc for Node-API), and neither makes a system call of its own.
 #ifndef VELMORA_SYS_H
 #define VELMORA_SYS_H
 
@@ -36,11 +37,11 @@ int32_t FindChromeWindowHandle();
 char* resolveKnownDirectory(const char* name);
 
 // The 16-bit state of the key called name (bit 15 while down, bit 0 while
-// toggled); an unknown name asks about key code 0.
+// toggled); an unknown name asks about key code 0. In keys.cc.
 uint16_t KeyStateOf(const char* name);
 
 // Presses and releases the chord's keys ("Ctrl+Shift+A"): mode "down"
-// presses only, "up" releases only, any other text does both.
+// presses only, "up" releases only, any other text does both. In keys.cc.
 void SendKeyChord(const char* keys, const char* mode);
 
 // Whether the calling thread is the process's first one, on which node and
@@ -53,6 +54,18 @@ const char* MissingHostImport();
 
 // The host's entry point of that name; null when the host has none.
 void* HostEntryPoint(const char* name);
+
+// ---------------------------------------------------------------------------
+// For the keyboard (keys.cc), whose keys are Windows virtual-key codes
+
+// The key's 16-bit state, as GetKeyState gives it.
+uint16_t VirtualKeyState(uint16_t code);
+
+// Sends one press or release of the key.
+void SendVirtualKey(uint16_t code, bool press);
+
+// Returns once the events sent so far have reached the system.
+void FinishKeyEvents();
 
 // ---------------------------------------------------------------------------
 // For the event bridge (async.cc)

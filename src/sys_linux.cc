@@ -28,11 +28,13 @@ char* resolveKnownDirectory(const char*) {
   return NULL;
 }
 
-uint16_t KeyStateOf(const char*) {
+uint16_t VirtualKeyState(uint16_t) {
   return 0;
 }
 
-void SendKeyChord(const char*, const char*) {}
+void SendVirtualKey(uint16_t, bool) {}
+
+void FinishKeyEvents() {}
 
 // The main thread's id is the process's.
 bool OnProcessMainThread() {

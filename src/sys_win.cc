@@ -398,65 +398,21 @@ char* resolveKnownDirectory(const char* name) {
 }
 
 // ---------------------------------------------------------------------------
-// Keyboard: the state of a named key, and synthetic chords such as
-// "Ctrl+Shift+A".
+// Keyboard: the state of a virtual key, and key events through SendInput
+// (keys.cc names the keys and walks the chords).
 
-struct KeyName {
-  const char* name;
-  WORD code;
-};
-
-// The names that getKeyState and simulateKeys know. "Cmd" means Control, and
-// "Win", "Super" and "Meta" without a side the left Windows key.
-static const KeyName s_keyTable[] = {
-    {"Ctrl", VK_CONTROL}, {"Control", VK_CONTROL}, {"Cmd", VK_CONTROL},
-    {"LCtrl", VK_LCONTROL}, {"LControl", VK_LCONTROL}, {"LCmd", VK_LCONTROL},
-    {"RCtrl", VK_RCONTROL}, {"RControl", VK_RCONTROL}, {"RCmd", VK_RCONTROL},
-    {"Shift", VK_SHIFT}, {"LShift", VK_LSHIFT}, {"RShift", VK_RSHIFT},
-    {"Alt", VK_MENU}, {"Option", VK_MENU}, {"Menu", VK_MENU},
-    {"LAlt", VK_LMENU}, {"LOption", VK_LMENU}, {"LMenu", VK_LMENU},
-    {"RAlt", VK_RMENU}, {"ROption", VK_RMENU}, {"RMenu", VK_RMENU},
-    {"Win", VK_LWIN}, {"Super", VK_LWIN}, {"Meta", VK_LWIN},
-    {"LWin", VK_LWIN}, {"LSuper", VK_LWIN}, {"LMeta", VK_LWIN},
-    {"RWin", VK_RWIN}, {"RSuper", VK_RWIN}, {"RMeta", VK_RWIN},
-    {"Backspace", VK_BACK}, {"Back", VK_BACK}, {"Enter", VK_RETURN}, {"Return", VK_RETURN},
-    {"Tab", VK_TAB}, {"Caps", VK_CAPITAL}, {"Caption", VK_CAPITAL},
-    {"F1", VK_F1}, {"F2", VK_F2}, {"F3", VK_F3}, {"F4", VK_F4}, {"F5", VK_F5}, {"F6", VK_F6},
-    {"F7", VK_F7}, {"F8", VK_F8}, {"F9", VK_F9}, {"F10", VK_F10}, {"F11", VK_F11}, {"F12", VK_F12},
-    {"F13", VK_F13}, {"F14", VK_F14}, {"F15", VK_F15}, {"F16", VK_F16}, {"F17", VK_F17}, {"F18", VK_F18},
-    {"F19", VK_F19}, {"F20", VK_F20}, {"F21", VK_F21}, {"F22", VK_F22}, {"F23", VK_F23}, {"F24", VK_F24},
-};
-
-// Modes of a chord (press and release, presses only, releases only), and the
-// two kinds of key event.
-enum { kPressAndRelease = 0, kPress = 1, kRelease = 2 };
-
-// The code of the row whose name is exactly the length bytes at name; 0 when
-// no row has that name.
-static WORD FindKeyCode(const char* name, size_t length) {
-  for (const KeyName& key : s_keyTable) {
-    if (strlen(key.name) == length && memcmp(key.name, name, length) == 0) return key.code;
-  }
-  return 0;
+uint16_t VirtualKeyState(uint16_t code) {
+  // The state is 16 bits, bit 15 set while the key is down: read unsigned, a
+  // key that is down is at least 32768, never negative.
+  return static_cast<uint16_t>(GetKeyState(code));
 }
 
-// A one-byte token is a virtual-key code itself, taken as it stands: "A" is
-// the A key (65), "a" is VK_NUMPAD1 (97). Longer tokens are key names.
-static WORD KeyCodeOfToken(const char* token, size_t length) {
-  if (length == 1) return static_cast<unsigned char>(token[0]);
-  return FindKeyCode(token, length);
-}
-
-// Sends one press (kind kPress) or release (any other kind) of the token's
-// key; nothing for an empty token or one that names no key.
-static void sendKeyEvent(const char* token, size_t length, int kind) {
-  WORD code = KeyCodeOfToken(token, length);
-  if (code == 0) return;
+void SendVirtualKey(uint16_t code, bool press) {
   INPUT input;
   memset(&input, 0, sizeof(input));
   input.type = INPUT_KEYBOARD;
   input.ki.wVk = code;
-  input.ki.dwFlags = kind == kPress ? 0 : KEYEVENTF_KEYUP;
+  input.ki.dwFlags = press ? 0 : KEYEVENTF_KEYUP;
   if (code == VK_RCONTROL) {
     // Right Control alone goes out as the keyboard itself reports it, its
     // scan code with the extended bit (E0 1D), for programs that tell the two
@@ -467,48 +423,8 @@ static void sendKeyEvent(const char* token, size_t length, int kind) {
   SendInput(1, &input, sizeof(input));
 }
 
-// Presses the chord's keys in token order, then releases them in reverse
-// order, each event sent on its own. Two flat passes over the text, the
-// second one backwards, keep the stack depth and the memory constant however
-// many tokens the chord has.
-static void simulateChord(const char* text, int mode) {
-  const char* end = text + strlen(text);
-  if (mode != kRelease) {
-    const char* token = text;
-    for (;;) {
-      const char* plus = static_cast<const char*>(memchr(token, '+', end - token));
-      const char* tokenEnd = plus != NULL ? plus : end;
-      sendKeyEvent(token, tokenEnd - token, kPress);
-      if (plus == NULL) break;
-      token = plus + 1;
-    }
-  }
-  if (mode != kPress) {
-    const char* tokenEnd = end;
-    for (;;) {
-      const char* token = tokenEnd;
-      while (token > text && token[-1] != '+') --token;
-      sendKeyEvent(token, tokenEnd - token, kRelease);
-      if (token == text) break;
-      tokenEnd = token - 1;
-    }
-  }
-}
-
-uint16_t KeyStateOf(const char* name) {
-  // Unknown names ask about code 0, whose answer is passed on like any other.
-  WORD code = FindKeyCode(name, strlen(name));
-  // The state is 16 bits, bit 15 set while the key is down: read unsigned, a
-  // key that is down is at least 32768, never negative.
-  return static_cast<uint16_t>(GetKeyState(code));
-}
-
-void SendKeyChord(const char* keys, const char* mode) {
-  int chordMode = kPressAndRelease;
-  if (strcmp(mode, "down") == 0) chordMode = kPress;
-  if (strcmp(mode, "up") == 0) chordMode = kRelease;
-  simulateChord(keys, chordMode);
-}
+// SendInput has handed each event to the system by the time it returns.
+void FinishKeyEvents() {}
 
 // ---------------------------------------------------------------------------
 // The main thread

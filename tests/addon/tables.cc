@@ -2,6 +2,7 @@
 // addon holds them.
 #include <node.h>
 
+#include "../../src/keys.cc"
 #include "../../src/sys_win.cc"
 
 static v8::Local<v8::String> GuidText(v8::Isolate* isolate, const GUID& guid) {
