@@ -220,9 +220,8 @@ uint32_t PowerPeriod() {
   return s_powerPeriod;
 }
 
-void PostPowerEvent(const char* type, const char* state, DeliveredFunction delivered,
-                    void* deliveredContext) {
-  uint32_t period = s_powerPeriod;
+void PostPowerEvent(uint32_t period, const char* type, const char* state,
+                    DeliveredFunction delivered, void* deliveredContext) {
   if (period != 0) {
     Post(type, state, period, delivered, deliveredContext);
   } else if (delivered != NULL) {

@@ -61,10 +61,10 @@ void PostEvent(const char* type, const char* state);
 // while they are off.
 uint32_t PowerPeriod();
 
-// Queues a power event of the current opt-in period, told to delivered (null
-// for none) once it has been delivered or dropped. Dropped at once while the
-// power events are off, and at delivery once its period is over.
-void PostPowerEvent(const char* type, const char* state, DeliveredFunction delivered,
-                    void* deliveredContext);
+// Queues a power event of the given opt-in period, told to delivered (null
+// for none) once it has been delivered or dropped. Dropped at once for period
+// 0, and at delivery once its period is over.
+void PostPowerEvent(uint32_t period, const char* type, const char* state,
+                    DeliveredFunction delivered, void* deliveredContext);
 
 #endif

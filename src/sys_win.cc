@@ -38,14 +38,21 @@ typedef BOOL(WINAPI* IsNetworkAliveFunction)(LPDWORD);
 // Whether the event sources post: true until the hidden window has received
 // WM_CLOSE.
 static std::atomic<bool> s_eventSinkOpen(true);
+// Guards the power state below, which the window thread's notifications and
+// the script thread's opting in each compare and post under it, each event
+// tagged with the period that the state belongs to.
+static SRWLOCK s_powerStateLock = SRWLOCK_INIT;
+// The opt-in period that the power state below belongs to.
+static uint32_t s_powerStatePeriod;
 // The power source (its notification's value, 3 for any other) and the
-// battery level last posted, -1 for none in this opt-in period: a repeat
-// posts nothing.
-static std::atomic<int> s_lastPowerSource;
-static std::atomic<int> s_lastBatteryLevel;
-// Whether a wake has been reported since the last suspend, or in this opt-in
-// period.
-static std::atomic<bool> s_resumeReported;
+// battery level last posted in that period, -1 for none: a repeat posts
+// nothing.
+static int s_lastPowerSource;
+static int s_lastBatteryLevel;
+// The sleep event last posted in that period (kSuspended, kResumed), or
+// kAwakeUnreported: each of suspend and resume comes once, at the first of
+// Windows' notices of it.
+static int s_lastSleepEvent;
 // Nonzero once the event sources run; the network poller runs while it is.
 static std::atomic<int32_t> s_sourcesStarted;
 // Whether the window thread has been started, or found unable to run for want
@@ -469,10 +476,10 @@ static void PostToSink(const char* type, const char* state) {
   if (s_eventSinkOpen) PostEvent(type, state);
 }
 
-static void PostPowerToSink(const char* type, const char* state,
+static void PostPowerToSink(uint32_t period, const char* type, const char* state,
                             DeliveredFunction delivered = NULL, void* deliveredContext = NULL) {
   if (s_eventSinkOpen) {
-    PostPowerEvent(type, state, delivered, deliveredContext);
+    PostPowerEvent(period, type, state, delivered, deliveredContext);
   } else if (delivered != NULL) {
     delivered(deliveredContext);
   }
@@ -516,36 +523,64 @@ static_assert(ARRAYSIZE(s_powerSettingEvents) + ARRAYSIZE(s_optInPowerSettings) 
 // ---------------------------------------------------------------------------
 // The power events that a watch opts into: sleep, the power source, the
 // battery and the end of the session. One that is not wanted is dropped here,
-// before anything is queued.
+// before anything is queued; one queued in an opt-in period that has ended
+// since is dropped by the bridge at delivery.
 
 static const char* const s_powerSourceStates[] = {"ac", "battery", "ups", "???"};
 enum { kOtherPowerSource = 3, kSessionEndWaitMilliseconds = 3000 };
+enum { kAwakeUnreported, kSuspended, kResumed };
 
+// Takes the power state's lock, for the current opt-in period: its first
+// taker in a new period starts from nothing posted. False, and no lock, while
+// the power events are off.
+static bool LockPowerState() {
+  AcquireSRWLockExclusive(&s_powerStateLock);
+  uint32_t period = PowerPeriod();
+  if (period == 0) {
+    ReleaseSRWLockExclusive(&s_powerStateLock);
+    return false;
+  }
+  if (s_powerStatePeriod != period) {
+    s_powerStatePeriod = period;
+    s_lastPowerSource = -1;
+    s_lastBatteryLevel = -1;
+    s_lastSleepEvent = kAwakeUnreported;
+  }
+  return true;
+}
+
+static void UnlockPowerState() {
+  ReleaseSRWLockExclusive(&s_powerStateLock);
+}
+
+// Under the power state's lock.
 static void PostPowerSource(DWORD value) {
   int source = value < kOtherPowerSource ? static_cast<int>(value) : kOtherPowerSource;
-  if (PowerPeriod() == 0 || s_lastPowerSource.exchange(source) == source) return;
-  PostPowerToSink("powersource", s_powerSourceStates[source]);
+  if (source == s_lastPowerSource) return;
+  s_lastPowerSource = source;
+  PostPowerToSink(s_powerStatePeriod, "powersource", s_powerSourceStates[source]);
 }
 
+// Under the power state's lock.
 static void PostBatteryLevel(DWORD percent) {
-  if (percent > 100 || PowerPeriod() == 0 ||
-      s_lastBatteryLevel.exchange(static_cast<int>(percent)) == static_cast<int>(percent)) {
-    return;
-  }
+  if (percent > 100 || static_cast<int>(percent) == s_lastBatteryLevel) return;
+  s_lastBatteryLevel = static_cast<int>(percent);
   char state[4];
   snprintf(state, sizeof(state), "%u", static_cast<unsigned>(percent));
-  PostPowerToSink("battery", state);
+  PostPowerToSink(s_powerStatePeriod, "battery", state);
 }
 
-// A wake gives one event, whichever of its two notifications comes first.
+// The window registers for suspend and resume and, being top-level, gets
+// the broadcast too: a sleep can come twice, and a wake comes as two
+// notifications.
 static void PostSleep(bool resumed) {
-  if (PowerPeriod() == 0) return;
-  if (!resumed) {
-    s_resumeReported = false;
-    PostPowerToSink("system", "suspend");
-  } else if (!s_resumeReported.exchange(true)) {
-    PostPowerToSink("system", "resume");
+  int event = resumed ? kResumed : kSuspended;
+  if (!LockPowerState()) return;
+  if (event != s_lastSleepEvent) {
+    s_lastSleepEvent = event;
+    PostPowerToSink(s_powerStatePeriod, "system", resumed ? "resume" : "suspend");
   }
+  UnlockPowerState();
 }
 
 // Sets and closes the event handle that it is given: the queue's copy.
@@ -559,27 +594,31 @@ static void SetDeliveredEvent(void* event) {
 // has had the event, or after 3 s. An event that is not queued (nothing is
 // watched) is signalled at once.
 static void PostSessionEnd(const char* state) {
-  if (PowerPeriod() == 0) return;
+  uint32_t period = PowerPeriod();
+  if (period == 0) return;
   HANDLE delivered = CreateEventA(NULL, TRUE, FALSE, NULL);
   HANDLE given = NULL;
   if (delivered != NULL) {
     DuplicateHandle(GetCurrentProcess(), delivered, GetCurrentProcess(), &given, 0, FALSE,
                     DUPLICATE_SAME_ACCESS);
   }
-  PostPowerToSink("system", state, given != NULL ? SetDeliveredEvent : NULL, given);
+  PostPowerToSink(period, "system", state, given != NULL ? SetDeliveredEvent : NULL, given);
   if (given != NULL) WaitForSingleObject(delivered, kSessionEndWaitMilliseconds);
   if (delivered != NULL) CloseHandle(delivered);
 }
 
+// The snapshot is taken under the power state's lock, so that a
+// notification that the window thread handles meanwhile is compared with it,
+// or it with the notification, and never overwritten by an older reading.
 void PostCurrentPowerState() {
-  s_lastPowerSource = -1;
-  s_lastBatteryLevel = -1;
-  s_resumeReported = false;
+  if (!LockPowerState()) return;
   SYSTEM_POWER_STATUS status;
-  if (!GetSystemPowerStatus(&status)) return;
-  // ACLineStatus is 0 offline, 1 online, 255 unknown; a level of 255 is unknown.
-  if (status.ACLineStatus <= 1) PostPowerSource(status.ACLineStatus == 1 ? 0 : 1);
-  PostBatteryLevel(status.BatteryLifePercent);
+  if (GetSystemPowerStatus(&status)) {
+    // ACLineStatus is 0 offline, 1 online, 255 unknown; a level of 255 is unknown.
+    if (status.ACLineStatus <= 1) PostPowerSource(status.ACLineStatus == 1 ? 0 : 1);
+    PostBatteryLevel(status.BatteryLifePercent);
+  }
+  UnlockPowerState();
 }
 
 // ---------------------------------------------------------------------------
@@ -592,11 +631,15 @@ static void PostPowerSetting(const POWERBROADCAST_SETTING* record) {
   bool hasValue = record->DataLength >= sizeof(value);
   if (hasValue) memcpy(&value, record->Data, sizeof(value));
   if (memcmp(&record->PowerSetting, &s_acDcPowerSource, sizeof(GUID)) == 0) {
+    if (!LockPowerState()) return;
     PostPowerSource(hasValue ? value : kOtherPowerSource);
+    UnlockPowerState();
     return;
   }
   if (memcmp(&record->PowerSetting, &s_batteryPercentageRemaining, sizeof(GUID)) == 0) {
-    if (hasValue) PostBatteryLevel(value);
+    if (!hasValue || !LockPowerState()) return;
+    PostBatteryLevel(value);
+    UnlockPowerState();
     return;
   }
   for (const PowerSettingEvent& row : s_powerSettingEvents) {
@@ -644,7 +687,9 @@ static LRESULT CALLBACK EventWindowProc(HWND window, UINT message, WPARAM wParam
       return 0;
     case WM_POWERBROADCAST:
       // Posted broadcasts never get here (the message loop drops them), so
-      // lParam is the record that came with a sent one.
+      // lParam is the record of a sent one. One sent from another process is
+      // read as it arrives: whether Windows copies that record across
+      // processes is not known here.
       if (wParam == PBT_POWERSETTINGCHANGE && lParam != 0) {
         PostPowerSetting(reinterpret_cast<const POWERBROADCAST_SETTING*>(lParam));
       } else if (wParam == PBT_APMSUSPEND) {
@@ -675,6 +720,18 @@ static LRESULT CALLBACK EventWindowProc(HWND window, UINT message, WPARAM wParam
   }
   if (type != NULL && state != NULL) PostToSink(type, state);
   return 0;
+}
+
+// Windows sends the power broadcasts and the two end-of-session messages,
+// and never posts them: however it delivers one (a plain send, a notify-style
+// one, or a call on this thread itself, as the current value at
+// registration), it reaches the window procedure directly. A posted one can
+// only be forged, since any process can post to a window that it finds by
+// its class name: a WM_POWERBROADCAST whose lParam points at nothing of
+// ours, or a WM_QUERYENDSESSION or WM_ENDSESSION that would report the end of
+// the session and hold this thread for up to 3 s. The message loop drops them.
+static bool IsOnlyEverSent(UINT message) {
+  return message == WM_POWERBROADCAST || message == WM_QUERYENDSESSION || message == WM_ENDSESSION;
 }
 
 static DWORD WINAPI EventWindowThread(LPVOID) {
@@ -746,13 +803,7 @@ static DWORD WINAPI EventWindowThread(LPVOID) {
         s_sessionServiceReady = NULL;
         return 0;
       }
-      // Windows does not document how it delivers a power-setting change: a
-      // plain send, a notify-style one, or a call on this thread itself (the
-      // current value at registration) would all reach the window procedure
-      // directly. A posted one can only be forged: any process can post it to
-      // a window it finds by its class name, with an lParam that points at
-      // nothing of ours.
-      if (message.message == WM_POWERBROADCAST) continue;
+      if (IsOnlyEverSent(message.message)) continue;
       DispatchMessageA(&message);
     }
   }
