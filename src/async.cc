@@ -243,7 +243,7 @@ void WatchPowerEvents(bool wanted) {
 // The queue is published before the sources start and before the binding
 // runs any script code, so that a watch from that code finds it; the current
 // power state comes before the sources' first events.
-int StartWatch(uv_loop_t* loop, DeliverFunction deliver, bool powerEvents) {
+static int StartWatch(uv_loop_t* loop, DeliverFunction deliver, bool powerEvents) {
   AsyncQueue* queue = AsyncQueueNew(loop, deliver);
   CHECK(queue != NULL);
   uv_rwlock_wrlock(AsyncQueueLock());
@@ -253,6 +253,20 @@ int StartWatch(uv_loop_t* loop, DeliverFunction deliver, bool powerEvents) {
   s_activeWatch = s_watchCount;
   WatchPowerEvents(powerEvents);
   return StartEventSources();
+}
+
+int Watch(uv_loop_t* loop, DeliverFunction deliver, bool powerEvents,
+          WatchContextFunction giveContext) {
+  if (s_activeWatch != 0) {
+    WatchPowerEvents(powerEvents);
+    return 1;
+  }
+  if (loop == NULL) return -3;
+  int status = StartWatch(loop, deliver, powerEvents);
+  uint32_t watch = s_activeWatch;
+  if (giveContext(watch)) return status;
+  if (s_activeWatch == watch) EndWatch();
+  return -3;
 }
 
 uint32_t ActiveWatch() {

@@ -29,11 +29,21 @@ typedef void (*DeliverFunction)(SysEvent* event);
 // ---------------------------------------------------------------------------
 // For the bindings
 
-// Starts a watch whose events go to deliver on loop's thread, with the power
-// events or without (WatchPowerEvents), and the event sources unless they
-// run: 0, or -3 when a source's thread failed to start (a later watch tries
-// that source again). Only while nothing is watched.
-int StartWatch(uv_loop_t* loop, DeliverFunction deliver, bool powerEvents);
+// Makes a binding's async_hooks context for the watch numbered watch (see
+// ActiveWatch), and keeps it only while that watch is still the active one;
+// false when the context cannot be made. Making it runs the init hooks of
+// async_hooks, whose script code may watch (replacing the callback) or
+// unwatch (ending the watch being made).
+typedef bool (*WatchContextFunction)(uint32_t watch);
+
+// A binding's watch: 1 while a watch is active (its power option replaced).
+// Otherwise starts one whose events go to deliver on loop's thread, with the
+// power events or without (WatchPowerEvents), and the event sources unless
+// they run, then gives it its context: 0, or -3 when a source's thread failed
+// to start (the watch stands; a later one tries that source again), or -3
+// with nothing watched when loop is null or the context cannot be made.
+int Watch(uv_loop_t* loop, DeliverFunction deliver, bool powerEvents,
+          WatchContextFunction giveContext);
 
 // Whether the active watch gets the power events that are opted into (sleep,
 // the power source, the battery, the end of the session). Turning them on
@@ -41,7 +51,7 @@ int StartWatch(uv_loop_t* loop, DeliverFunction deliver, bool powerEvents);
 // turning them off drops those still queued.
 void WatchPowerEvents(bool wanted);
 
-// A number for the active watch, new at each StartWatch; 0 while nothing is
+// A number for the active watch, new at each watch started; 0 while nothing is
 // watched. Script code that runs inside a binding's watch (an async_hooks
 // init hook) may end or replace the watch; this tells.
 uint32_t ActiveWatch();

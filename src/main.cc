@@ -141,29 +141,28 @@ static bool PowerOption(const v8::FunctionCallbackInfo<v8::Value>& args, bool* p
   return true;
 }
 
-// EmitAsyncInit runs the init hooks of async_hooks, which may call watch (it
-// finds the watch being made, and answers 1) or unwatch (it ends that watch,
-// whose async context then ends here).
+// Gives the watch its async_hooks resource and identity, in whose name its
+// callback runs.
+static bool GiveAsyncContext(uint32_t watch) {
+  v8::Isolate* isolate = v8::Isolate::GetCurrent();
+  v8::HandleScope scope(isolate);
+  v8::Local<v8::Object> resource = v8::Object::New(isolate);
+  node::async_context context = node::EmitAsyncInit(isolate, resource, "velmora_node_sys:watch");
+  if (ActiveWatch() == watch) {
+    s_asyncResource.Reset(isolate, resource);
+    s_asyncContext = context;
+  } else {
+    node::EmitAsyncDestroy(isolate, context);
+  }
+  return true;
+}
+
 static void watch(const v8::FunctionCallbackInfo<v8::Value>& args) {
   v8::Isolate* isolate = v8::Isolate::GetCurrent();
   bool power;
   if (!PowerOption(args, &power)) return;
   s_callback.Reset(isolate, args[0]);
-  int32_t status = 1;
-  if (ActiveWatch() != 0) {
-    WatchPowerEvents(power);
-  } else {
-    status = StartWatch(uv_default_loop(), DeliverEvent, power);
-    uint32_t started = ActiveWatch();
-    v8::Local<v8::Object> resource = v8::Object::New(isolate);
-    node::async_context context = node::EmitAsyncInit(isolate, resource, "velmora_node_sys:watch");
-    if (ActiveWatch() == started) {
-      s_asyncResource.Reset(isolate, resource);
-      s_asyncContext = context;
-    } else {
-      node::EmitAsyncDestroy(isolate, context);
-    }
-  }
+  int32_t status = Watch(uv_default_loop(), DeliverEvent, power, GiveAsyncContext);
   args.GetReturnValue().Set(v8::Number::New(isolate, status));
 }
 
@@ -172,7 +171,7 @@ static void unwatch(const v8::FunctionCallbackInfo<v8::Value>& args) {
   s_callback.Reset();
   bool watched = EndWatch();
   // Empty when an init hook of this very watch calls unwatch.
-  if (watched && !s_asyncResource.IsEmpty()) {
+  if (!s_asyncResource.IsEmpty()) {
     node::EmitAsyncDestroy(isolate, s_asyncContext);
     s_asyncResource.Reset();
   }

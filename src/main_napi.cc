@@ -1,8 +1,14 @@
 // The addon for Node-API, version 3 or later (every node from 9.11 on, and
-// NW.js, whose V8 is not node's), 64-bit and 32-bit: registers the module and
-// binds the script functions onto exports. Each one converts its arguments,
-// calls one routine of the core (sys.h) and converts the result back, as main.cc
-// does for node's own V8.
+// NW.js, whose V8 is not node's), on Windows (64-bit and 32-bit) and Linux:
+// registers the module and binds the script functions onto exports. Each one
+// converts its arguments, calls one routine of the core (sys.h) and converts
+// the result back, as main.cc does for node's own V8.
+//
+// Each load of the addon has a napi_env of its own (from node 12 on even two
+// loads in one context: a cleared require cache, process.dlopen, another
+// window of NW.js). Every load on the main thread may watch; the process has
+// one watch, whose script values live in the napi_env that made it or that
+// last replaced it.
 #include "async.h"
 #include "sys.h"
 
@@ -10,12 +16,13 @@
 #include <stdio.h>
 #include <stdlib.h>
 
-// The environment that owns the process's watch: the first one on the main
-// thread to load the addon, until it ends.
-static napi_env s_env;
-// The watch callback, a reference in s_env; null when none is stored.
+// The napi_env that the active watch belongs to; null while nothing is
+// watched.
+static napi_env s_watchEnv;
+// The watch callback, a reference in s_watchEnv; null when none is stored.
 static napi_ref s_callback;
-// The async_hooks resource in whose name the active watch's callback runs.
+// The async_hooks resource in whose name the watch's callback runs, a
+// reference in s_watchEnv; null when the watch has none.
 static napi_ref s_asyncResource;
 // Its async_hooks identity, from its creation with the watch.
 static napi_async_context s_asyncContext;
@@ -161,7 +168,7 @@ static void ReportUncaught(napi_env env) {
 // the same, but converts its receiver to an object: the callback is called
 // with null, as main.cc calls it.
 static void DeliverEvent(SysEvent* event) {
-  napi_env env = s_env;
+  napi_env env = s_watchEnv;
   napi_handle_scope handleScope;
   if (s_callback == NULL || napi_open_handle_scope(env, &handleScope) != napi_ok) return;
   napi_value callback, resource, receiver, result;
@@ -180,14 +187,71 @@ static void DeliverEvent(SysEvent* event) {
   napi_close_handle_scope(env, handleScope);
 }
 
+static void ReleaseCallback() {
+  if (s_callback != NULL) napi_delete_reference(s_watchEnv, s_callback);
+  s_callback = NULL;
+}
+
 // Only a function is kept: any other value would never be called.
 static void StoreCallback(napi_env env, napi_value callback) {
-  if (s_callback != NULL) napi_delete_reference(env, s_callback);
-  s_callback = NULL;
+  ReleaseCallback();
   napi_valuetype type;
-  if (callback != NULL && napi_typeof(env, callback, &type) == napi_ok && type == napi_function) {
+  if (napi_typeof(env, callback, &type) == napi_ok && type == napi_function) {
     napi_create_reference(env, callback, 1, &s_callback);
   }
+}
+
+// Forgets the watch's async context; its napi_env ends it unless destroyed is
+// set.
+static void ForgetAsyncContext(bool destroyed) {
+  if (s_asyncResource == NULL) return;
+  if (destroyed) napi_async_destroy(s_watchEnv, s_asyncContext);
+  napi_delete_reference(s_watchEnv, s_asyncResource);
+  s_asyncResource = NULL;
+  s_asyncContext = NULL;
+}
+
+// Once nothing is watched, no script value of a watch is kept.
+static void ForgetEndedWatch() {
+  if (ActiveWatch() != 0) return;
+  ReleaseCallback();
+  ForgetAsyncContext(true);
+  s_watchEnv = NULL;
+}
+
+// Gives the watch an async_hooks resource and identity in its napi_env.
+static bool GiveAsyncContext(uint32_t watch) {
+  napi_env env = s_watchEnv;
+  napi_value resource, name;
+  napi_async_context context;
+  if (napi_create_object(env, &resource) != napi_ok ||
+      (name = NewString(env, "velmora_node_sys:watch")) == NULL ||
+      napi_async_init(env, resource, name, &context) != napi_ok) {
+    return false;
+  }
+  // The init hooks may have ended the watch, or moved it to another napi_env.
+  if (ActiveWatch() == watch && s_watchEnv == env &&
+      napi_create_reference(env, resource, 1, &s_asyncResource) == napi_ok) {
+    s_asyncContext = context;
+  } else {
+    napi_async_destroy(env, context);
+  }
+  return true;
+}
+
+// Another napi_env's watch replaces it, as a second watch does, and moves to
+// env: the old callback and context are released in their own napi_env, and
+// the watch gets a new context in env. -3, with nothing watched, when that
+// context cannot be made.
+static int32_t MoveWatch(napi_env env, napi_value callback, bool power) {
+  ReleaseCallback();
+  ForgetAsyncContext(true);
+  s_watchEnv = env;
+  StoreCallback(env, callback);
+  WatchPowerEvents(power);
+  if (GiveAsyncContext(ActiveWatch())) return 1;
+  EndWatch();
+  return -3;
 }
 
 // The options opt into the power events when they are an object whose power
@@ -206,50 +270,29 @@ static bool PowerOption(napi_env env, napi_value options, bool* power) {
   return true;
 }
 
-// napi_async_init runs the init hooks of async_hooks, which may call watch
-// (it finds the watch being made, and answers 1) or unwatch (it ends that
-// watch, whose async context then ends here).
 static napi_value watch(napi_env env, napi_callback_info info) {
   napi_value argv[2];
   Arguments(env, info, argv);
   bool power;
   if (!PowerOption(env, argv[1], &power)) return NULL;
-  StoreCallback(env, argv[0]);
-  int32_t status = 1;
-  uv_loop_t* loop;
-  if (ActiveWatch() != 0) {
-    WatchPowerEvents(power);
-  } else if (napi_get_uv_event_loop(env, &loop) == napi_ok) {
-    status = StartWatch(loop, DeliverEvent, power);
-    uint32_t started = ActiveWatch();
-    napi_value resource, name;
-    napi_async_context context;
-    if (napi_create_object(env, &resource) == napi_ok &&
-        (name = NewString(env, "velmora_node_sys:watch")) != NULL &&
-        napi_async_init(env, resource, name, &context) == napi_ok) {
-      if (ActiveWatch() == started) {
-        napi_create_reference(env, resource, 1, &s_asyncResource);
-        s_asyncContext = context;
-      } else {
-        napi_async_destroy(env, context);
-      }
-    }
+  int32_t status;
+  if (ActiveWatch() != 0 && s_watchEnv != env) {
+    status = MoveWatch(env, argv[0], power);
+  } else {
+    s_watchEnv = env;
+    StoreCallback(env, argv[0]);
+    uv_loop_t* loop;
+    if (napi_get_uv_event_loop(env, &loop) != napi_ok) loop = NULL;
+    status = Watch(loop, DeliverEvent, power, GiveAsyncContext);
   }
+  ForgetEndedWatch();
   return NewNumber(env, status);
 }
 
-static void ForgetAsyncContext(napi_env env) {
-  if (s_asyncResource != NULL) napi_delete_reference(env, s_asyncResource);
-  s_asyncResource = NULL;
-  s_asyncContext = NULL;
-}
-
+// Any load's unwatch ends the watch, wherever it was made.
 static napi_value unwatch(napi_env env, napi_callback_info) {
-  StoreCallback(env, NULL);
   bool watched = EndWatch();
-  // Null when an init hook of this very watch calls unwatch.
-  if (watched && s_asyncContext != NULL) napi_async_destroy(env, s_asyncContext);
-  ForgetAsyncContext(env);
+  ForgetEndedWatch();
   napi_value result;
   return napi_get_boolean(env, watched, &result) == napi_ok ? result : NULL;
 }
@@ -257,13 +300,17 @@ static napi_value unwatch(napi_env env, napi_callback_info) {
 // ---------------------------------------------------------------------------
 // The module
 
-// Runs while the owning environment ends: its watch and callback go, and
-// nothing of it is touched again. Its async context ends with it.
-static void ReleaseEnvironment(void*) {
+// Runs while a napi_env ends, once for each load that registered it (two
+// loads in one context share a napi_env in node 10): the watch ends with the
+// napi_env that it belongs to, and its script values are not touched again.
+// Their napi_env ends its async context.
+static void EndOfLoad(void* load) {
+  napi_env env = *static_cast<napi_env*>(load);
+  free(load);
+  if (env != s_watchEnv) return;
   EndWatch();
-  StoreCallback(s_env, NULL);
-  ForgetAsyncContext(s_env);
-  s_env = NULL;
+  ForgetAsyncContext(false);
+  ForgetEndedWatch();
 }
 
 static void SetMethod(napi_env env, napi_value exports, const char* name, napi_callback callback) {
@@ -273,9 +320,9 @@ static void SetMethod(napi_env env, napi_value exports, const char* name, napi_c
   }
 }
 
-// The addon's state (the watch callback, the event queue, the window thread)
-// is one per process, so an environment other than its owner (a worker
-// thread's) gets an error instead of a second, broken copy of that state.
+// The addon's state (the watch, the event sources' threads) is one per
+// process and runs on the main thread's loop, so a worker thread gets an
+// error instead of a second, broken copy of that state.
 static napi_value InitModule(napi_env env, napi_value exports) {
   s_napi_get_version =
       reinterpret_cast<decltype(s_napi_get_version)>(HostEntryPoint("napi_get_version"));
@@ -290,14 +337,17 @@ static napi_value InitModule(napi_env env, napi_value exports) {
   } else if (MissingHostImport() != NULL) {
     snprintf(message, sizeof(message),
              "velmora_node_sys cannot run in this host: it does not export %s", MissingHostImport());
-  } else if (!OnProcessMainThread() || (s_env != NULL && s_env != env)) {
+  } else if (!OnProcessMainThread()) {
     snprintf(message, sizeof(message),
              "velmora_node_sys can be loaded on the main thread only, not in a worker thread");
   } else {
-    if (s_env == NULL && s_napi_add_env_cleanup_hook != NULL) {
-      s_napi_add_env_cleanup_hook(env, ReleaseEnvironment, NULL);
+    napi_env* load = static_cast<napi_env*>(malloc(sizeof(napi_env)));
+    if (s_napi_add_env_cleanup_hook != NULL && load != NULL) {
+      *load = env;
+      s_napi_add_env_cleanup_hook(env, EndOfLoad, load);
+    } else {
+      free(load);
     }
-    s_env = env;
     SetMethod(env, exports, "getUserIdleTime", getUserIdleTime);
     SetMethod(env, exports, "getKnownDirectory", getKnownDirectory);
     SetMethod(env, exports, "getProcessesOfSameExeFile", getProcessesOfSameExeFile);
@@ -315,8 +365,9 @@ static napi_value InitModule(napi_env env, napi_value exports) {
 
 // Two registrations, for two kinds of runtime. Node 9 takes only a module
 // that registers itself as the library loads; Node 10 on take that too, but
-// only once per process: a later environment (a worker thread's) finds the
-// library loaded already, and looks for the exported initialiser instead.
+// only once per process: a later load (another napi_env's on the main thread,
+// or a worker thread's) finds the library loaded already, and looks for the
+// exported initialiser instead.
 static napi_module s_module = {1, 0, __FILE__, InitModule, "velmora_node_sys", NULL, {NULL}};
 static const bool s_moduleRegistered = (napi_module_register(&s_module), true);
 

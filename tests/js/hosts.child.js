@@ -3,7 +3,8 @@
 // when the host's folder has them, then the addon (VELMORA_ADDON), and ends
 // as MODE says once the first event has arrived: "end" (naturally, with the
 // callback still stored), "exit" (process.exit(7)) or "throw" (from the
-// callback, uncaught). "require" only reports whether the addon loads.
+// callback, uncaught). "require" only reports whether the addon loads;
+// "watch" what watch and unwatch answer.
 const fs = require('fs');
 const path = require('path');
 
@@ -23,6 +24,10 @@ try {
   process.exit(0);
 }
 if (mode === 'require') process.exit(0);
+if (mode === 'watch') {
+  console.log(JSON.stringify([addon.watch(() => {}), addon.unwatch(), addon.watch(() => {}), addon.unwatch()]));
+  process.exit(0);
+}
 
 const answers = {
   idle: addon.getUserIdleTime() >= 0,

@@ -18,10 +18,11 @@ const builds = {
 const answers = '{"idle":true,"desktop":true,"self":true,"chromeWindow":0,"shift":true,' +
   '"watch":0,"names":9}';
 
-// A folder holding node.exe as nw.exe, with the stand-in DLLs if asked for, or
-// with the exported name `spoil` made unfindable: its last letter changes, so
-// the export names stay sorted for the loader's binary search.
-function makeHost({ standIns = false, spoil } = {}) {
+// A folder holding node.exe as nw.exe, with the stand-in DLLs if asked for
+// (nodeDll: a variant as node.dll), or with the exported name `spoil` made
+// unfindable: its last letter changes, so the export names stay sorted for
+// the loader's binary search.
+function makeHost({ standIns = false, nodeDll = 'node.dll', spoil } = {}) {
   const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'host-'));
   const image = fs.readFileSync(paths.nodeExe);
   if (spoil) {
@@ -31,9 +32,8 @@ function makeHost({ standIns = false, spoil } = {}) {
   }
   fs.writeFileSync(path.join(dir, 'nw.exe'), image);
   if (standIns) {
-    for (const dll of ['node.dll', 'nw.dll']) {
-      fs.copyFileSync(path.join(paths.testAddons, dll), path.join(dir, dll));
-    }
+    fs.copyFileSync(path.join(paths.testAddons, nodeDll), path.join(dir, 'node.dll'));
+    fs.copyFileSync(path.join(paths.testAddons, 'nw.dll'), path.join(dir, 'nw.dll'));
   }
   return dir;
 }
@@ -83,6 +83,20 @@ test('in a host that lacks an import, require throws an error naming it', () => 
   assert.deepStrictEqual(runChild(path.join(makeHost({ spoil: 'napi_get_version' }), 'nw.exe'), 'require',
                                   builds['Node-API']), { status: 0, output:
     'require failed: velmora_node_sys needs Node-API version 3 or later; this runtime has 0\n' });
+  const older = path.join(makeHost({ standIns: true, nodeDll: 'node_napi_version_2.dll' }), 'nw.exe');
+  assert.deepStrictEqual(runChild(older, 'require', builds['Node-API']).output.split('\n')[0],
+    'require failed: velmora_node_sys needs Node-API version 3 or later; this runtime has 2');
+});
+
+// The loop that the watch runs on, or its async context, cannot be had:
+// nothing is watched, and watch says so as for a source that did not start.
+test('a Node-API watch whose loop or async context fails answers -3 and watches nothing', () => {
+  for (const failing of ['napi_get_uv_event_loop', 'napi_async_init']) {
+    const host = path.join(makeHost({ standIns: true, nodeDll: `node_failing_${failing}.dll` }), 'nw.exe');
+    const { status, output } = runChild(host, 'watch', builds['Node-API']);
+    assert.strictEqual(status, 0, `${failing}:\n${output}`);
+    assert.strictEqual(output.split('\n')[0], '[-3,false,-3,false]', failing);
+  }
 });
 
 test('with a callback stored, node.exe and the DLL host end cleanly every way', () => {

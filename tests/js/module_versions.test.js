@@ -190,6 +190,48 @@ test('events: the receiver null, a throwing callback, ticks and promises, 100 cy
   assert.strictEqual(addon.unwatch(), true);
 });
 
+// From node 12 on each load has a napi_env of its own; the process has one
+// watch, which moves to the load that replaces it. A napi_env of the main
+// thread ends only with the process, so the end of one that no longer owns
+// the watch cannot be shown here.
+test('a second load on the main thread: each watch replaces the other, either unwatch ends it', async () => {
+  const first = require(addonPath);
+  delete require.cache[require.resolve(addonPath)];
+  let second;
+  try {
+    second = require(addonPath);
+  } catch (e) {
+    // Node 9 takes a module only as it registers itself while its library loads.
+    assert.strictEqual(process.versions.modules, '59');
+    assert.ok(/Module did not self-register/.test(e.message), e.message);
+    return;
+  }
+  const events = [];
+  const recordAs = (load) => (type, state) => events.push([load, type, state]);
+  const lockSeenBy = async (load) => {
+    events.length = 0;
+    assert.strictEqual(sessionLocks().status, 1);
+    assert.ok(await waitFor(() => events.length > 0, 5000), `${load}: an event`);
+    await sleep(200);
+    assert.deepStrictEqual(events, [[load, 'session', 'lock']]);
+  };
+  assert.strictEqual(Object.keys(second).length, 9);
+  assert.strictEqual(first.watch(recordAs('first')), 0);
+  assert.strictEqual(second.watch(recordAs('second')), 1);
+  await lockSeenBy('second');
+  assert.strictEqual(first.watch(recordAs('first again')), 1);
+  await lockSeenBy('first again');
+  assert.strictEqual(second.unwatch(), true);
+  assert.strictEqual(first.unwatch(), false);
+  events.length = 0;
+  sessionLocks();
+  await sleep(300);
+  assert.deepStrictEqual(events, []);
+  assert.strictEqual(second.watch(recordAs('second')), 0);
+  await lockSeenBy('second');
+  assert.strictEqual(first.unwatch(), true);
+});
+
 test('exit with a callback stored: at the natural end and through process.exit', () => {
   const natural = runNode(process.execPath, `
     const addon = require(${JSON.stringify(addonPath)});
