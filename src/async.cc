@@ -3,7 +3,9 @@
 // periods. Only libuv's primitives, so that every platform shares it.
 //
 // Keeping the loop alive: a queue holds the loop open until its first event
-// has been delivered, and afterwards only while an event waits. libuv's
+// has been delivered, and afterwards only while an event waits, so a watch
+// that never gets an event (one after unwatch, whose sources report only
+// changes) holds it open until unwatch, as fs.watch does. libuv's
 // reference state may change on the loop thread only, so a posting thread
 // cannot take a reference itself; it counts its event in pendingCount, and
 // the loop thread looks at that count in two places: after each batch it
