@@ -35,11 +35,12 @@ struct AsyncQueue {
   DeliverFunction deliver;           // called on the loop thread, once per event
 };
 
-// Guards s_asyncQueue: a post holds it shared from its look at the pointer to
-// its wake-up of the loop, EndWatch holds it exclusively while it detaches
-// the queue, so a queue is never closed under a posting thread. Made by the
-// first watch or unwatch, before any source runs.
-static uv_rwlock_t s_asyncQueueLock;
+// Guards s_asyncQueue: a post holds it from its look at the pointer to its
+// wake-up of the loop, EndWatch while it detaches the queue, so a queue is
+// never closed under a posting thread. Made by the first watch or unwatch,
+// before any source runs. A mutex, not libuv's rwlock: on Windows that is a
+// semaphore, a system call each time it is taken.
+static uv_mutex_t s_asyncQueueLock;
 static uv_once_t s_asyncQueueLockMade = UV_ONCE_INIT;
 // The queue of the active watch, or null while nothing is watched.
 static AsyncQueue* s_asyncQueue;
@@ -191,10 +192,10 @@ static void AsyncQueueClose(AsyncQueue* queue) {
 // The active watch
 
 static void MakeAsyncQueueLock() {
-  CHECK(uv_rwlock_init(&s_asyncQueueLock) == 0);
+  CHECK(uv_mutex_init(&s_asyncQueueLock) == 0);
 }
 
-static uv_rwlock_t* AsyncQueueLock() {
+static uv_mutex_t* AsyncQueueLock() {
   uv_once(&s_asyncQueueLockMade, MakeAsyncQueueLock);
   return &s_asyncQueueLock;
 }
@@ -202,7 +203,7 @@ static uv_rwlock_t* AsyncQueueLock() {
 // Queues a new event for the active watch, or drops it.
 static void Post(const char* type, const char* state, uint32_t powerPeriod,
                  DeliveredFunction delivered, void* deliveredContext) {
-  uv_rwlock_rdlock(AsyncQueueLock());
+  uv_mutex_lock(AsyncQueueLock());
   SysEvent* event = s_asyncQueue != NULL
       ? SysEventNew(type, state, powerPeriod, delivered, deliveredContext)
       : NULL;
@@ -211,7 +212,7 @@ static void Post(const char* type, const char* state, uint32_t powerPeriod,
   } else if (delivered != NULL) {
     delivered(deliveredContext);
   }
-  uv_rwlock_rdunlock(AsyncQueueLock());
+  uv_mutex_unlock(AsyncQueueLock());
 }
 
 void PostEvent(const char* type, const char* state) {
@@ -248,9 +249,9 @@ void WatchPowerEvents(bool wanted) {
 static int StartWatch(uv_loop_t* loop, DeliverFunction deliver, bool powerEvents) {
   AsyncQueue* queue = AsyncQueueNew(loop, deliver);
   CHECK(queue != NULL);
-  uv_rwlock_wrlock(AsyncQueueLock());
+  uv_mutex_lock(AsyncQueueLock());
   s_asyncQueue = queue;
-  uv_rwlock_wrunlock(AsyncQueueLock());
+  uv_mutex_unlock(AsyncQueueLock());
   if (++s_watchCount == 0) ++s_watchCount;
   s_activeWatch = s_watchCount;
   WatchPowerEvents(powerEvents);
@@ -279,10 +280,10 @@ uint32_t ActiveWatch() {
 // a batch whose callback ends the watch.
 bool EndWatch() {
   WatchPowerEvents(false);
-  uv_rwlock_wrlock(AsyncQueueLock());
+  uv_mutex_lock(AsyncQueueLock());
   AsyncQueue* queue = s_asyncQueue;
   s_asyncQueue = NULL;
-  uv_rwlock_wrunlock(AsyncQueueLock());
+  uv_mutex_unlock(AsyncQueueLock());
   s_activeWatch = 0;
   if (queue == NULL) return false;
   AsyncQueueClose(queue);

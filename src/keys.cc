@@ -7,8 +7,11 @@
 
 struct KeyName {
   const char* name;
+  uint8_t length;  // of name, so that a lookup compares texts of its length only
   uint16_t code;
 };
+
+#define KEY(name, code) {name, sizeof(name) - 1, code}
 
 // The virtual-key codes that the table names.
 enum : uint16_t {
@@ -21,25 +24,27 @@ enum : uint16_t {
 // The names that getKeyState and simulateKeys know. "Cmd" means Control, and
 // "Win", "Super" and "Meta" without a side the left Windows key.
 static const KeyName s_keyTable[] = {
-    {"Ctrl", kControl}, {"Control", kControl}, {"Cmd", kControl},
-    {"LCtrl", kLeftControl}, {"LControl", kLeftControl}, {"LCmd", kLeftControl},
-    {"RCtrl", kRightControl}, {"RControl", kRightControl}, {"RCmd", kRightControl},
-    {"Shift", kShift}, {"LShift", kLeftShift}, {"RShift", kRightShift},
-    {"Alt", kMenu}, {"Option", kMenu}, {"Menu", kMenu},
-    {"LAlt", kLeftMenu}, {"LOption", kLeftMenu}, {"LMenu", kLeftMenu},
-    {"RAlt", kRightMenu}, {"ROption", kRightMenu}, {"RMenu", kRightMenu},
-    {"Win", kLeftWin}, {"Super", kLeftWin}, {"Meta", kLeftWin},
-    {"LWin", kLeftWin}, {"LSuper", kLeftWin}, {"LMeta", kLeftWin},
-    {"RWin", kRightWin}, {"RSuper", kRightWin}, {"RMeta", kRightWin},
-    {"Backspace", kBack}, {"Back", kBack}, {"Enter", kReturn}, {"Return", kReturn},
-    {"Tab", kTab}, {"Caps", kCapital}, {"Caption", kCapital},
-    {"F1", kF1}, {"F2", kF1 + 1}, {"F3", kF1 + 2}, {"F4", kF1 + 3}, {"F5", kF1 + 4},
-    {"F6", kF1 + 5}, {"F7", kF1 + 6}, {"F8", kF1 + 7}, {"F9", kF1 + 8}, {"F10", kF1 + 9},
-    {"F11", kF1 + 10}, {"F12", kF1 + 11}, {"F13", kF1 + 12}, {"F14", kF1 + 13},
-    {"F15", kF1 + 14}, {"F16", kF1 + 15}, {"F17", kF1 + 16}, {"F18", kF1 + 17},
-    {"F19", kF1 + 18}, {"F20", kF1 + 19}, {"F21", kF1 + 20}, {"F22", kF1 + 21},
-    {"F23", kF1 + 22}, {"F24", kF1 + 23},
+    KEY("Ctrl", kControl), KEY("Control", kControl), KEY("Cmd", kControl),
+    KEY("LCtrl", kLeftControl), KEY("LControl", kLeftControl), KEY("LCmd", kLeftControl),
+    KEY("RCtrl", kRightControl), KEY("RControl", kRightControl), KEY("RCmd", kRightControl),
+    KEY("Shift", kShift), KEY("LShift", kLeftShift), KEY("RShift", kRightShift),
+    KEY("Alt", kMenu), KEY("Option", kMenu), KEY("Menu", kMenu),
+    KEY("LAlt", kLeftMenu), KEY("LOption", kLeftMenu), KEY("LMenu", kLeftMenu),
+    KEY("RAlt", kRightMenu), KEY("ROption", kRightMenu), KEY("RMenu", kRightMenu),
+    KEY("Win", kLeftWin), KEY("Super", kLeftWin), KEY("Meta", kLeftWin),
+    KEY("LWin", kLeftWin), KEY("LSuper", kLeftWin), KEY("LMeta", kLeftWin),
+    KEY("RWin", kRightWin), KEY("RSuper", kRightWin), KEY("RMeta", kRightWin),
+    KEY("Backspace", kBack), KEY("Back", kBack), KEY("Enter", kReturn), KEY("Return", kReturn),
+    KEY("Tab", kTab), KEY("Caps", kCapital), KEY("Caption", kCapital),
+    KEY("F1", kF1), KEY("F2", kF1 + 1), KEY("F3", kF1 + 2), KEY("F4", kF1 + 3), KEY("F5", kF1 + 4),
+    KEY("F6", kF1 + 5), KEY("F7", kF1 + 6), KEY("F8", kF1 + 7), KEY("F9", kF1 + 8),
+    KEY("F10", kF1 + 9), KEY("F11", kF1 + 10), KEY("F12", kF1 + 11), KEY("F13", kF1 + 12),
+    KEY("F14", kF1 + 13), KEY("F15", kF1 + 14), KEY("F16", kF1 + 15), KEY("F17", kF1 + 16),
+    KEY("F18", kF1 + 17), KEY("F19", kF1 + 18), KEY("F20", kF1 + 19), KEY("F21", kF1 + 20),
+    KEY("F22", kF1 + 21), KEY("F23", kF1 + 22), KEY("F24", kF1 + 23),
 };
+
+#undef KEY
 
 // Modes of a chord (press and release, presses only, releases only), and the
 // two kinds of key event.
@@ -49,7 +54,7 @@ enum { kPressAndRelease = 0, kPress = 1, kRelease = 2 };
 // no row has that name.
 static uint16_t FindKeyCode(const char* name, size_t length) {
   for (const KeyName& key : s_keyTable) {
-    if (strlen(key.name) == length && memcmp(key.name, name, length) == 0) return key.code;
+    if (key.length == length && memcmp(key.name, name, length) == 0) return key.code;
   }
   return 0;
 }

@@ -26,13 +26,38 @@ static node::async_context s_asyncContext;
 // Argument index as a script string, converted as the script's own
 // `${value}` would; an absent argument reads as "undefined". The handle is
 // empty when the conversion threw (a Symbol, an object whose toString
-// throws): a String::Utf8Value made from it then holds no text, and the
-// function returns at once, so that the exception reaches the script.
-static v8::Local<v8::String> TextArgument(const v8::FunctionCallbackInfo<v8::Value>& args,
-                                          int index) {
+// throws), and the exception stays for the script.
+static v8::Local<v8::String> StringArgument(const v8::FunctionCallbackInfo<v8::Value>& args,
+                                            int index) {
   return args[index]->ToString(args.GetIsolate()->GetCurrentContext())
       .FromMaybe(v8::Local<v8::String>());
 }
+
+// Argument index as NUL-terminated UTF-8, written as String::Utf8Value would
+// write it. A short text, as key names and modes are, is written into the
+// record itself: a heap block for it would cost as much as the rest of the
+// call. text is null when the conversion threw (or no memory is left for a
+// long text): the function then returns at once, so that the exception
+// reaches the script.
+struct TextArgument {
+  TextArgument(const v8::FunctionCallbackInfo<v8::Value>& args, int index) : text(NULL) {
+    v8::Local<v8::String> string = StringArgument(args, index);
+    if (string.IsEmpty()) return;
+    // UTF-8 takes at most three bytes for each UTF-16 unit.
+    if (string->Length() < static_cast<int>(sizeof(shortText)) / 3) {
+      text = shortText;
+    } else {
+      text = static_cast<char*>(malloc(string->Utf8Length() + 1));
+      if (text == NULL) return;
+    }
+    string->WriteUtf8(text);
+  }
+  ~TextArgument() {
+    if (text != shortText) free(text);
+  }
+  char* text;
+  char shortText[64];
+};
 
 // A script string from NUL-terminated UTF-8; empty when V8 cannot make it.
 static v8::Local<v8::String> NewString(v8::Isolate* isolate, const char* text) {
@@ -49,9 +74,9 @@ static void getUserIdleTime(const v8::FunctionCallbackInfo<v8::Value>& args) {
 
 static void getKnownDirectory(const v8::FunctionCallbackInfo<v8::Value>& args) {
   v8::Isolate* isolate = args.GetIsolate();
-  v8::String::Utf8Value name(isolate, TextArgument(args, 0));
-  if (*name == NULL) return;
-  char* path = resolveKnownDirectory(*name);
+  TextArgument name(args, 0);
+  if (name.text == NULL) return;
+  char* path = resolveKnownDirectory(name.text);
   args.GetReturnValue().Set(NewString(isolate, path != NULL ? path : ""));
   free(path);
 }
@@ -83,25 +108,23 @@ static void findChromeWindow(const v8::FunctionCallbackInfo<v8::Value>& args) {
 }
 
 static void getKeyState(const v8::FunctionCallbackInfo<v8::Value>& args) {
-  v8::Isolate* isolate = args.GetIsolate();
-  v8::String::Utf8Value name(isolate, TextArgument(args, 0));
-  if (*name == NULL) return;
-  args.GetReturnValue().Set(v8::Number::New(isolate, KeyStateOf(*name)));
+  TextArgument name(args, 0);
+  if (name.text == NULL) return;
+  args.GetReturnValue().Set(v8::Number::New(args.GetIsolate(), KeyStateOf(name.text)));
 }
 
 static void simulateKeys(const v8::FunctionCallbackInfo<v8::Value>& args) {
-  v8::Isolate* isolate = args.GetIsolate();
-  v8::String::Utf8Value keys(isolate, TextArgument(args, 0));
-  if (*keys == NULL) return;
-  v8::String::Utf8Value mode(isolate, TextArgument(args, 1));
-  if (*mode == NULL) return;
-  SendKeyChord(*keys, *mode);
+  TextArgument keys(args, 0);
+  if (keys.text == NULL) return;
+  TextArgument mode(args, 1);
+  if (mode.text == NULL) return;
+  SendKeyChord(keys.text, mode.text);
 }
 
-// Windows has no badge: the text is converted, as every text argument is, and
-// dropped.
+// Windows has no badge: the argument is converted, as every text argument
+// is, and dropped.
 static void setBadge(const v8::FunctionCallbackInfo<v8::Value>& args) {
-  TextArgument(args, 0);
+  StringArgument(args, 0);
 }
 
 // Calls the callback as node calls its own: inside a callback scope, so that

@@ -38,23 +38,40 @@ static decltype(&napi_add_env_cleanup_hook) s_napi_add_env_cleanup_hook;
 // Conversions
 
 // Argument value as a string, converted as the script's own `${value}`
-// would, in UTF-8 in a buffer the caller frees. Null when the conversion
-// threw (a Symbol, an object whose toString throws): the function then
-// returns at once, so that the exception reaches the script.
-static char* TextArgument(napi_env env, napi_value value) {
-  napi_value text;
-  size_t length;
-  if (napi_coerce_to_string(env, value, &text) != napi_ok ||
-      napi_get_value_string_utf8(env, text, NULL, 0, &length) != napi_ok) {
-    return NULL;
+// would, in NUL-terminated UTF-8. A short text, as key names and modes are,
+// is written into the record itself: a heap block for it would cost as much
+// as the rest of the call. text is null when the conversion threw (a Symbol,
+// an object whose toString throws; or no memory is left for a long text):
+// the function then returns at once, so that the exception reaches the
+// script.
+struct TextArgument {
+  TextArgument(napi_env env, napi_value value) : text(NULL) {
+    napi_value string;
+    size_t length;
+    if (napi_coerce_to_string(env, value, &string) != napi_ok ||
+        napi_get_value_string_utf8(env, string, shortText, sizeof(shortText), &length) != napi_ok) {
+      return;
+    }
+    // The copy stops before a character that does not fit whole, which
+    // takes four bytes at most: with that much room left, the text is whole.
+    if (length + 4 < sizeof(shortText)) {
+      text = shortText;
+      return;
+    }
+    if (napi_get_value_string_utf8(env, string, NULL, 0, &length) != napi_ok) return;
+    text = static_cast<char*>(malloc(length + 1));
+    if (text != NULL &&
+        napi_get_value_string_utf8(env, string, text, length + 1, &length) != napi_ok) {
+      free(text);
+      text = NULL;
+    }
   }
-  char* utf8 = static_cast<char*>(malloc(length + 1));
-  if (utf8 != NULL && napi_get_value_string_utf8(env, text, utf8, length + 1, &length) != napi_ok) {
-    free(utf8);
-    return NULL;
+  ~TextArgument() {
+    if (text != shortText) free(text);
   }
-  return utf8;
-}
+  char* text;
+  char shortText[64];
+};
 
 // The call's first count arguments; those it lacks are undefined.
 template <size_t count>
@@ -86,12 +103,11 @@ static napi_value getUserIdleTime(napi_env env, napi_callback_info) {
 static napi_value getKnownDirectory(napi_env env, napi_callback_info info) {
   napi_value argv[1];
   Arguments(env, info, argv);
-  char* name = TextArgument(env, argv[0]);
-  if (name == NULL) return NULL;
-  char* path = resolveKnownDirectory(name);
+  TextArgument name(env, argv[0]);
+  if (name.text == NULL) return NULL;
+  char* path = resolveKnownDirectory(name.text);
   napi_value result = NewString(env, path != NULL ? path : "");
   free(path);
-  free(name);
   return result;
 }
 
@@ -126,22 +142,18 @@ static napi_value findChromeWindow(napi_env env, napi_callback_info) {
 static napi_value getKeyState(napi_env env, napi_callback_info info) {
   napi_value argv[1];
   Arguments(env, info, argv);
-  char* name = TextArgument(env, argv[0]);
-  if (name == NULL) return NULL;
-  napi_value result = NewNumber(env, KeyStateOf(name));
-  free(name);
-  return result;
+  TextArgument name(env, argv[0]);
+  if (name.text == NULL) return NULL;
+  return NewNumber(env, KeyStateOf(name.text));
 }
 
 static napi_value simulateKeys(napi_env env, napi_callback_info info) {
   napi_value argv[2];
   Arguments(env, info, argv);
-  char* keys = TextArgument(env, argv[0]);
-  if (keys == NULL) return NULL;
-  char* mode = TextArgument(env, argv[1]);
-  if (mode != NULL) SendKeyChord(keys, mode);
-  free(mode);
-  free(keys);
+  TextArgument keys(env, argv[0]);
+  if (keys.text == NULL) return NULL;
+  TextArgument mode(env, argv[1]);
+  if (mode.text != NULL) SendKeyChord(keys.text, mode.text);
   return NULL;
 }
 
@@ -150,7 +162,7 @@ static napi_value simulateKeys(napi_env env, napi_callback_info info) {
 static napi_value setBadge(napi_env env, napi_callback_info info) {
   napi_value argv[1];
   Arguments(env, info, argv);
-  free(TextArgument(env, argv[0]));
+  TextArgument text(env, argv[0]);
   return NULL;
 }
 

@@ -1,8 +1,10 @@
 // Asks the system directly, from native code, what the addon asks it: the
 // SDK's own known-folder identifiers and the paths the shell gives for them
 // (for the tests), and the cost of the addon's Win32 calls with no script in
-// between (the floor of the benchmark).
+// between (the floor of the benchmark), and of the core's routines that make
+// them, called from here (the binding's share is the rest).
 #include <node.h>
+#include "../../src/sys.h"
 #include <windows.h>
 #include <shlobj.h>
 #include <stdlib.h>
@@ -111,6 +113,11 @@ static void SendInputCall() {
   SendInput(1, &input, sizeof(input));
 }
 
+// The core's routines behind getKeyState("Shift") and simulateKeys("F24").
+static void KeyStateOfCall() { KeyStateOf("Shift"); }
+
+static void SendKeyChordCall() { SendKeyChord("F24", "undefined"); }
+
 struct NativeCall {
   const char* name;
   void (*run)();
@@ -121,6 +128,8 @@ static const NativeCall s_nativeCalls[] = {
     {"getKnownDirectory", KnownFolderCall},
     {"getUserIdleTime", IdleTimeCall},
     {"simulateKeys", SendInputCall},
+    {"core:getKeyState", KeyStateOfCall},
+    {"core:simulateKeys", SendKeyChordCall},
 };
 
 // nativeCost(scriptName, count): nanoseconds per run of that function's
