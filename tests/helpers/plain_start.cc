@@ -14,9 +14,14 @@
 //
 // With PLAIN_START_STDIN_AND_STDOUT (or _STDERR) naming a file, it hands
 // that file, opened once, as standard input and as standard output (or
-// error): one handle in both places, as a parent may.
+// error): one handle in both places, as a parent may. With
+// PLAIN_START_STDIN_UNDER_STDOUT (or _STDERR) naming a file, it hands that
+// file as standard input, and also passes a C-runtime descriptor table
+// (lpReserved2) that holds it under descriptor 1 (or 2), while STARTUPINFO
+// names this process's own handle there.
 #include <windows.h>
 #include <stdio.h>
+#include <string.h>
 
 // The command line after its first argument, split as the C runtime does.
 static wchar_t* SkipFirstArgument(wchar_t* commandLine) {
@@ -45,6 +50,21 @@ static void ShareFile(const char* variable, HANDLE* input, HANDLE* other) {
   }
 }
 
+// A C runtime's descriptor table for descriptors 0 to 2: their count, a
+// flag byte each (FOPEN and FTEXT), then their handles, packed.
+struct DescriptorTable {
+  unsigned char bytes[sizeof(int) + 3 + 3 * sizeof(HANDLE)];
+};
+
+static DescriptorTable MakeDescriptorTable(const HANDLE (&handles)[3]) {
+  DescriptorTable table;
+  int count = 3;
+  memcpy(table.bytes, &count, sizeof(count));
+  memset(table.bytes + sizeof(count), 0x81, 3);
+  memcpy(table.bytes + sizeof(count) + 3, handles, sizeof(handles));
+  return table;
+}
+
 int main() {
   STARTUPINFOW own;
   GetStartupInfoW(&own);
@@ -55,6 +75,15 @@ int main() {
   si.hStdError = own.hStdError;
   ShareFile("PLAIN_START_STDIN_AND_STDOUT", &si.hStdInput, &si.hStdOutput);
   ShareFile("PLAIN_START_STDIN_AND_STDERR", &si.hStdInput, &si.hStdError);
+  HANDLE descriptors[3] = {si.hStdInput, si.hStdOutput, si.hStdError};
+  ShareFile("PLAIN_START_STDIN_UNDER_STDOUT", &si.hStdInput, &descriptors[1]);
+  ShareFile("PLAIN_START_STDIN_UNDER_STDERR", &si.hStdInput, &descriptors[2]);
+  descriptors[0] = si.hStdInput;
+  DescriptorTable table = MakeDescriptorTable(descriptors);
+  if (descriptors[1] != si.hStdOutput || descriptors[2] != si.hStdError) {
+    si.cbReserved2 = sizeof(table.bytes);
+    si.lpReserved2 = table.bytes;
+  }
   PROCESS_INFORMATION pi;
   if (!CreateProcessW(NULL, SkipFirstArgument(GetCommandLineW()), NULL, NULL, TRUE, 0, NULL, NULL, &si, &pi)) {
     printf("plain_start: CreateProcess failed: %lu\n", GetLastError());

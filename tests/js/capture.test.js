@@ -215,14 +215,19 @@ test('an unknown option and a missing argument are reported on stderr, in text m
   }
 });
 
+// A stream whose descriptor holds stdin's handle, whatever handle the startup
+// information names for it, keeps writing there: closing it would close
+// stdin's handle too.
 test('one handle handed as stdin and as stdout or stderr: the component still reads stdin, the prompt still arrives', () => {
-  for (const [stream, inFile, onStdout] of [['STDOUT', PROMPT, ''], ['STDERR', '', PROMPT]]) {
+  for (const [way, stream, inFile, onStdout] of [['AND', 'STDOUT', PROMPT, ''], ['AND', 'STDERR', '', PROMPT],
+    ['UNDER', 'STDOUT', PROMPT, ''], ['UNDER', 'STDERR', '', PROMPT]]) {
     const file = path.join(fs.mkdtempSync(path.join(os.tmpdir(), 'shared-')), 'shared.txt');
     fs.writeFileSync(file, 'typed\r\n');
-    const env = { [`PLAIN_START_STDIN_AND_${stream}`]: file, CAPTURE_DOUBLE_STDIN: '' };
+    const env = { [`PLAIN_START_STDIN_${way}_${stream}`]: file, CAPTURE_DOUBLE_STDIN: '' };
     const run = runCapture([], { starter: 'plain_start', env });
-    assert.deepStrictEqual(run.calls.slice(7), ['stdin "typed", STD_INPUT_HANDLE the same'], stream);
-    assert.deepStrictEqual([run.status, run.stdout, fs.readFileSync(file, 'latin1')], [0, onStdout, `typed\r\n${inFile}`]);
+    assert.deepStrictEqual(run.calls.slice(7), ['stdin "typed", STD_INPUT_HANDLE the same'], `${way} ${stream}`);
+    assert.deepStrictEqual([run.status, run.stdout, fs.readFileSync(file, 'latin1')], [0, onStdout, `typed\r\n${inFile}`],
+                           `${way} ${stream}`);
   }
 });
 
@@ -243,10 +248,10 @@ test('component missing: the full path tried, exit code 2, even with a faulty co
 test('in a UTF-8 ANSI code page: any argument passes, and the message shows the path whole in UTF-8', () => {
   const o = 'C:\\文档\\😀.png';
   assertCaptured(runCapture(['-o', o, '-k', '\uff0dk'], { prepared: prepareFolder('capture_double', null, true) }), o, '\uff0dk');
-  // 250 bytes, near Linux's 255 for a name, of 3 bytes a UTF-16 unit (文档)
-  // and 2 (😀). A path past 2 bytes a unit (8,192 bytes) would be longer than
-  // Linux allows, so wine cannot show that one.
-  const folder = '文档😀'.repeat(25);
+  // 250 bytes, near Linux's 255 for a name, nearly all of 3 bytes a UTF-16
+  // unit (文档): the whole path needs more than 2 bytes a unit, so a message
+  // sized by its UTF-16 length would cut it.
+  const folder = `${'文档'.repeat(41)}😀`;
   const missing = prepareFolder(null, folder, true);
   const run
  = runCapture([], { prepared: missing });
