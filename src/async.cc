@@ -234,6 +234,7 @@ void WatchPowerEvents(bool wanted) {
   if ((s_powerPeriod != 0) == wanted) return;
   if (!wanted) {
     s_powerPeriod = 0;
+    EndPowerEvents();
     return;
   }
   if (++s_powerPeriodCount == 0) ++s_powerPeriodCount;

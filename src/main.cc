@@ -101,7 +101,8 @@ static void simulateKeys(const v8::FunctionCallbackInfo<v8::Value>& args) {
 // Windows has no badge: the text is converted, as every text argument is, and
 // dropped.
 static void setBadge(const v8::FunctionCallbackInfo<v8::Value>& args) {
-  TextArgument(args, 0);
+  v8::String::Utf8Value text(args.GetIsolate(), TextArgument(args, 0));
+  if (*text != NULL) SetBadge(*text);
 }
 
 // Calls the callback as node calls its own: inside a callback scope, so that

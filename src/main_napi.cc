@@ -138,12 +138,12 @@ static napi_value simulateKeys(napi_env env, napi_callback_info info) {
   return NULL;
 }
 
-// Windows has no badge: the text is converted, as every text argument is, and
-// dropped.
 static napi_value setBadge(napi_env env, napi_callback_info info) {
   napi_value argv[1];
   Arguments(env, info, argv);
-  free(TextArgument(env, argv[0]));
+  char* text = TextArgument(env, argv[0]);
+  if (text != NULL) SetBadge(text);
+  free(text);
   return NULL;
 }
 

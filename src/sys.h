@@ -67,6 +67,10 @@ void SendVirtualKey(uint16_t code, bool press);
 // Returns once the events sent so far have reached the system.
 void FinishKeyEvents();
 
+// Shows text on the application's launcher entry as a count, when it is one
+// (decimal digits alone, of value 1 to 2^63 - 1), and clears it otherwise.
+void SetBadge(const char* text);
+
 // ---------------------------------------------------------------------------
 // For the event bridge (async.cc)
 
@@ -77,5 +81,9 @@ int StartEventSources();
 // Posts the current power source and battery level as power events, as the
 // first of a new opt-in period (PostPowerEvent).
 void PostCurrentPowerState();
+
+// Tells the event sources that the power events have been turned off, so
+// that they let go of what they hold for them.
+void EndPowerEvents();
 
 #endif

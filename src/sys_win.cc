@@ -426,6 +426,9 @@ void SendVirtualKey(uint16_t code, bool press) {
 // SendInput has handed each event to the system by the time it returns.
 void FinishKeyEvents() {}
 
+// Windows has no badge.
+void SetBadge(const char*) {}
+
 // ---------------------------------------------------------------------------
 // The main thread
 
@@ -570,6 +573,10 @@ static void PostSessionEnd(const char* state) {
   if (given != NULL) WaitForSingleObject(delivered, kSessionEndWaitMilliseconds);
   if (delivered != NULL) CloseHandle(delivered);
 }
+
+// The window holds nothing for the power events: the end of the session waits
+// on its own thread.
+void EndPowerEvents() {}
 
 void PostCurrentPowerState() {
   s_lastPowerSource = -1;
