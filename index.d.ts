@@ -86,7 +86,11 @@ export function getKeyState(name: KeyName): number;
  */
 export function simulateKeys(keys: string, mode?: 'down' | 'up'): void;
 
-/** Does nothing on Windows. */
+/**
+ * Linux: shows a count on the launcher entry (the Unity launcher API) for a
+ * text of decimal digits alone, of value 1 to 2^63 - 1, and clears it for any
+ * other text. Does nothing on Windows.
+ */
 export function setBadge(text?: unknown): void;
 
 /**

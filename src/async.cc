@@ -234,13 +234,13 @@ void PostPowerEvent(uint32_t period, const char* type, const char* state,
 
 void WatchPowerEvents(bool wanted) {
   if ((s_powerPeriod != 0) == wanted) return;
-  if (!wanted) {
+  if (wanted) {
+    if (++s_powerPeriodCount == 0) ++s_powerPeriodCount;
+    s_powerPeriod = s_powerPeriodCount;
+  } else {
     s_powerPeriod = 0;
-    return;
   }
-  if (++s_powerPeriodCount == 0) ++s_powerPeriodCount;
-  s_powerPeriod = s_powerPeriodCount;
-  PostCurrentPowerState();
+  PowerEventsChanged();
 }
 
 // The queue is published before the sources start and before the binding

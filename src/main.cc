@@ -121,10 +121,9 @@ static void simulateKeys(const v8::FunctionCallbackInfo<v8::Value>& args) {
   SendKeyChord(keys.text, mode.text);
 }
 
-// Windows has no badge: the argument is converted, as every text argument
-// is, and dropped.
 static void setBadge(const v8::FunctionCallbackInfo<v8::Value>& args) {
-  StringArgument(args, 0);
+  TextArgument text(args, 0);
+  if (text.text != NULL) SetBadge(text.text);
 }
 
 // Calls the callback as node calls its own: inside a callback scope, so that

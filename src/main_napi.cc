@@ -157,12 +157,11 @@ static napi_value simulateKeys(napi_env env, napi_callback_info info) {
   return NULL;
 }
 
-// Windows has no badge: the text is converted, as every text argument is, and
-// dropped.
 static napi_value setBadge(napi_env env, napi_callback_info info) {
   napi_value argv[1];
   Arguments(env, info, argv);
   TextArgument text(env, argv[0]);
+  if (text.text != NULL) SetBadge(text.text);
   return NULL;
 }
 

@@ -67,6 +67,10 @@ void SendVirtualKey(uint16_t code, bool press);
 // Returns once the events sent so far have reached the system.
 void FinishKeyEvents();
 
+// Shows text on the application's launcher entry as a count, when it is one
+// (decimal digits alone, of value 1 to 2^63 - 1), and clears it otherwise.
+void SetBadge(const char* text);
+
 // ---------------------------------------------------------------------------
 // For the event bridge (async.cc)
 
@@ -74,8 +78,10 @@ void FinishKeyEvents();
 // failed to start (the next call tries that source again).
 int StartEventSources();
 
-// Posts the current power source and battery level as power events, as the
-// first of a new opt-in period (PostPowerEvent).
-void PostCurrentPowerState();
+// Called on the script thread each time the power events are turned on or
+// off (PowerPeriod tells which). Turned on, the core posts the current power
+// source and battery level as the first power events of the new opt-in
+// period; turned off, it lets go of what it holds for them.
+void PowerEventsChanged();
 
 #endif

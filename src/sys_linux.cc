@@ -1,5 +1,6 @@
 // The addon's Linux core: the work behind sys.h, in plain types.
 #include "sys.h"
+#include "sys_linux.h"
 
 #include <dlfcn.h>
 #include <stdlib.h>
@@ -7,7 +8,8 @@
 #include <unistd.h>
 
 int64_t UserIdleTime() {
-  return -1;
+  int64_t waylandIdle = WaylandIdleTime();
+  return waylandIdle >= 0 ? waylandIdle : -1;
 }
 
 int32_t ToProcessId(double value) {

@@ -1,9 +1,8 @@
 // The Linux core's event sources.
 #include "async.h"
 #include "sys.h"
+#include "sys_linux.h"
 
 int StartEventSources() {
-  return 0;
+  return StartDbusSources();
 }
-
-void PostCurrentPowerState() {}

@@ -433,6 +433,9 @@ void SendVirtualKey(uint16_t code, bool press) {
 // SendInput has handed each event to the system by the time it returns.
 void FinishKeyEvents() {}
 
+// Windows has no badge.
+void SetBadge(const char*) {}
+
 // ---------------------------------------------------------------------------
 // The main thread
 
@@ -607,10 +610,12 @@ static void PostSessionEnd(const char* state) {
   if (delivered != NULL) CloseHandle(delivered);
 }
 
-// The snapshot is taken under the power state's lock, so that a
-// notification that the window thread handles meanwhile is compared with it,
-// or it with the notification, and never overwritten by an older reading.
-void PostCurrentPowerState() {
+// Turned on, the current state is posted: the snapshot is taken under the
+// power state's lock, so that a notification that the window thread handles
+// meanwhile is compared with it, or it with the notification, and never
+// overwritten by an older reading. Turned off, nothing is held for them: the
+// end of the session waits on the window's own thread.
+void PowerEventsChanged() {
   if (!LockPowerState()) return;
   SYSTEM_POWER_STATUS status;
   if (GetSystemPowerStatus(&status)) {

@@ -65,6 +65,81 @@ exports.runLoggedAsync = (exe, args) => new Promise((resolve) => {
   });
 });
 
+// Linux: the bus daemons and stand-ins of a test file. Nothing waits for
+// them, and they end with it, also when it is timed out.
+const services = [];
+function startService(command, args, options) {
+  if (services.length === 0) {
+    process.on('exit', () => services.forEach((service) => service.kill()));
+    process.once('SIGTERM', () => process.exit(1));
+  }
+  const service = childProcess.spawn(command, args, options);
+  service.unref();
+  services.push(service);
+  service.stop = () => new Promise((resolve) => {
+    if (service.exitCode !== null || service.signalCode !== null) return resolve();
+    service.ref();
+    service.once('exit', resolve);
+    service.kill();
+  });
+  return service;
+}
+
+// A private D-Bus bus, its daemon listening on a path socket (an abstract
+// one would belong to the network namespace), at dir/socket for a new folder
+// unless dir is given (a bus started again at the same address). Resolves to
+// { address, dir, call, stop }; call(dest, path, method, ...args) runs gdbus
+// call and returns its output.
+exports.startBus = async (dir = fs.mkdtempSync(path.join(os.tmpdir(), 'bus-'))) => {
+  const config = path.join(dir, 'bus.conf');
+  fs.writeFileSync(config, `<busconfig><listen>unix:path=${dir}/socket</listen><auth>EXTERNAL</auth>
+    <policy context="default"><allow user="*"/><allow own="*"/><allow send_destination="*" eavesdrop="true"/>
+    <allow eavesdrop="true"/></policy></busconfig>`);
+  // As root in a container it reports, harmlessly, that it cannot raise its descriptor limit.
+  const daemon = startService('dbus-daemon', [`--config-file=${config}`, '--nofork', '--print-address=1'],
+                              { stdio: ['ignore', 'pipe', 'ignore'] });
+  await new Promise((resolve) => daemon.stdout.once('data', resolve));
+  daemon.stdout.destroy();
+  const address = `unix:path=${dir}/socket`;
+  const call = (dest, object, method, ...args) => {
+    const result = childProcess.spawnSync('gdbus', ['call', '--address', address, '--dest', dest,
+      '--object-path', object, '--method', method, ...args], { encoding: 'utf8', timeout: 10000 });
+    if (result.status !== 0) throw new Error(`gdbus call ${method}: ${result.stderr}`);
+    return result.stdout;
+  };
+  return { address, dir, call, stop: daemon.stop };
+};
+
+// Starts python3-dbusmock on bus with args (--template NAME, or NAME PATH
+// INTERFACE) and resolves to its process, whose stop() ends it, once name is
+// on the bus. A stand-in ends by itself with its bus.
+exports.startMock = async (bus, name, args) => {
+  const env = Object.assign({}, process.env, { DBUS_SYSTEM_BUS_ADDRESS: bus.address,
+                                               DBUS_SESSION_BUS_ADDRESS: bus.address });
+  const mock = startService('/usr/bin/python3', ['-m', 'dbusmock', ...args], { env, stdio: ['ignore', 'ignore', 'inherit'] });
+  const waited = await exports.runLoggedAsync('gdbus', ['wait', '--address', bus.address, '--timeout', '10', name]);
+  assert.strictEqual(waited.status, 0, `${name} on the bus`);
+  return mock;
+};
+
+// logind's stand-in (logind_stand_in.py) on bus, with its parameters.
+exports.startLogind = (bus, parameters) => exports.startMock(bus, 'org.freedesktop.login1',
+  ['--template', path.join(__dirname, 'logind_stand_in.py'), '-p', JSON.stringify(parameters)]);
+
+// Runs the actions in turn, 150 ms apart so that the addon has handled each
+// before the next, then waits for as many events as expected (5 s at most)
+// and 300 ms more for any other. A callback fills events.
+exports.expectEvents = async (events, actions, expected) => {
+  events.length = 0;
+  for (const action of actions) {
+    await action();
+    await exports.sleep(150);
+  }
+  await exports.waitFor(() => events.length >= expected.length, 5000);
+  await exports.sleep(300);
+  assert.deepStrictEqual(events, expected);
+};
+
 // Machine, subsystem and imported DLL names of a PE32 file, and whether it
 // has delay-loaded imports.
 exports.readPeHeaders = (file) => {
@@ -96,7 +171,9 @@ exports.readPeHeaders = (file) => {
   };
 };
 
+// A script with no cases (a benchmark's) only borrows the helpers.
 setImmediate(async () => {
+  if (cases.length === 0) return;
   let failures = 0;
   for (const { name, fn } of cases) {
     try {

@@ -1,0 +1,19 @@
+// What the Linux core's files give each other: sys_linux.cc (the functions),
+// sys_linux_events.cc (the event sources) and sys_linux_dbus.cc (all that
+// goes over D-Bus).
+#ifndef VELMORA_SYS_LINUX_H
+#define VELMORA_SYS_LINUX_H
+
+#include <stdint.h>
+
+// Starts the D-Bus event sources' thread unless it runs: 0, also when
+// libdbus-1 is missing (their events never come), or -3 when the thread
+// failed to start (the next call tries again). Script thread only.
+int StartDbusSources();
+
+// The idle time that GNOME's compositor gives on a Wayland session, where
+// XWayland sees only X clients' input; -1 elsewhere, or when it cannot be
+// had within 200 ms. Script thread only.
+int64_t WaylandIdleTime();
+
+#endif
