@@ -1,9 +1,10 @@
 // The addon's work on its platform, in plain C++ types: UTF-8 texts in and
 // out, numbers, a list of process pairs. One core per platform implements
 // it: sys_win.cc (with host_imports.cc) on Windows, sys_linux.cc (with
-// sys_linux_events.cc) on Linux; keys.cc and async.cc serve both. The
-// bindings turn script values into these and back (main.cc for node 9's own
-// V8, main_napi.cc for Node-API), and neither makes a system call of its own.
+// sys_linux_events.cc and sys_linux_dbus.cc) on Linux; keys.cc and async.cc
+// serve both. The bindings turn script values into these and back (main.cc
+// for node 9's own V8, main_napi.cc for Node-API), and neither makes a system
+// call of its own.
 #ifndef VELMORA_SYS_H
 #define VELMORA_SYS_H
 
