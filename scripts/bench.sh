@@ -5,19 +5,20 @@
 # there), and prints its figures. Every process, the wine server too, stays
 # on one CPU: a server round trip costs several times more when the
 # scheduler puts client and server on different CPUs, and the figures would
-# not compare. NAME dbus runs on Linux, in npm's Linux node, and on every
-# CPU, as a desktop's bus and its clients do.
+# not compare. The linux-* ones (linux-dbus, linux-network) run in Linux
+# node natively, in a Linux session and a network namespace of their own, on
+# every CPU, as a desktop's bus and its clients do.
 set -eu
 cd "$(dirname "$0")/.."
 name=$1
 shift
 cmake --build --preset default >/dev/null
-if [ "$name" = dbus ]; then
+case $name in linux-*)
   scripts/linux-session.sh start out
   trap 'scripts/linux-session.sh stop out' EXIT
-  scripts/linux-node.sh out "scripts/bench-$name.js" "$@"
+  unshare -n scripts/linux-node.sh out "scripts/bench-$name.js" "$@"
   exit
-fi
+esac
 taskset -p -c 0 $$ >/dev/null
 scripts/wine-session.sh start out
 trap 'scripts/wine-session.sh stop out' EXIT

@@ -6,7 +6,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 cache="$root/.cache"
 
 packages="openssl python3 cmake ninja-build g++ libgtest-dev clang lld llvm libc++-14-dev libclang-rt-14-dev
-  mingw-w64 mingw-w64-tools wine wine64 wine32:i386 xvfb
+  mingw-w64 mingw-w64-tools wine wine64 wine32:i386 xvfb iproute2
   libdbus-1-dev dbus-daemon dbus-bin libglib2.0-bin python3-dbusmock"
 
 missing=""

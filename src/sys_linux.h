@@ -6,6 +6,10 @@
 
 #include <stdint.h>
 
+// Starts a source's thread, detached, with every signal blocked: false when
+// it cannot be created. In sys_linux_events.cc.
+bool StartSourceThread(void* (*routine)(void*));
+
 // Starts the D-Bus event sources' thread unless it runs: 0, also when
 // libdbus-1 is missing (their events never come), or -3 when the thread
 // failed to start (the next call tries again). Script thread only.

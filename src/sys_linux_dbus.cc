@@ -1059,15 +1059,7 @@ int StartDbusSources() {
   ExecutableFileName(s_executableName, sizeof(s_executableName));
   if (!s_dbus.dbus_validate_utf8(s_executableName, NULL)) s_executableName[0] = '\0';
 
-  // Signals stay with node's threads.
-  sigset_t allSignals, previous;
-  sigfillset(&allSignals);
-  pthread_sigmask(SIG_SETMASK, &allSignals, &previous);
-  pthread_t thread;
-  int failed = pthread_create(&thread, NULL, DbusThread, NULL);
-  pthread_sigmask(SIG_SETMASK, &previous, NULL);
-  if (failed != 0) return -3;
-  pthread_detach(thread);
+  if (!StartSourceThread(DbusThread)) return -3;
   s_dbusThreadStarted = true;
   return 0;
 }

@@ -1,5 +1,5 @@
 // dbus_signal_client: the native side of the D-Bus benchmark
-// (scripts/bench-dbus.js), on the session bus of DBUS_SESSION_BUS_ADDRESS,
+// (scripts/bench-linux-dbus.js), on the session bus of DBUS_SESSION_BUS_ADDRESS,
 // printing times of the monotonic clock in ns, one a line.
 //
 //   dbus_signal_client emit COUNT INTERVAL_MS

@@ -1,5 +1,5 @@
 'use strict';
-// Run by "scripts/bench.sh dbus [SIGNALS]" (200 by default): the latency from
+// Run by "scripts/bench.sh linux-dbus [SIGNALS]" (200 by default): the latency from
 // a D-Bus signal to the watch callback. A native libdbus client, owning
 // GNOME's screen saver's name on a private session bus, sends ActiveChanged,
 // true and false in turn (each a "session" event), 20 ms apart; the floor is
