@@ -18,7 +18,7 @@ const prebuilts = binaries.split(';').map((binary) => `prebuilds/${binary}`);
 const tools = path.join(__dirname, 'node_modules', '.bin');
 
 function run(command, args, cwd, env) {
-  return childProcess.execFileSync(command, args, { cwd, env, encoding: 'utf8', stdio: 'pipe' });
+  return childProcess.execFileSync(command, args, { cwd, env, encoding: 'utf8', stdio: 'pipe', maxBuffer: 1 << 28 });
 }
 
 // The package as `npm pack` makes it, in a folder of its own.
@@ -53,6 +53,54 @@ test('each Node-API binary imports from node.exe only napi_ and uv_ functions, d
     assert.ok(names.length > 30, `${prebuilt}: ${names}`);
     assert.deepStrictEqual(names.filter((name) => !/^(napi|uv)_/.test(name)), [], prebuilt);
   }
+});
+
+// The dynamic symbols of an ELF file: name, version ('' when none), binding,
+// and whether the file defines it.
+function elfSymbols(file) {
+  const table = run('llvm-readelf', ['-W', '--dyn-syms', file], sourceDir);
+  return Array.from(table.matchAll(/^\s*\d+: [0-9a-f]+\s+\S+ \w+\s+(\w+)\s+\w+\s+(\w+) ([^@\s]+)(?:@+(\S+))?$/gm),
+    ([, binding, section, name, version = '']) => ({ name, version, binding, defined: section !== 'UND' }))
+    .filter(({ binding }) => binding !== 'LOCAL');
+}
+
+// The Linux binary loads wherever glibc is 2.17 or later, with any C++ runtime
+// or none: it needs glibc's own libraries only (the core loads X's and
+// D-Bus's itself, when it runs), at versions that 2.17 has, and otherwise
+// node's napi_ and uv_ functions, none that node 9.11.2 lacks (the binding
+// looks newer ones up when it runs). glibc 2.36 here would give newer
+// versions to dlopen, pthread_create and others: the floor is the build's.
+test('the Linux binary: x86-64 ELF, bound at load, needing glibc 2.17 and node 9.11.2 at most, exporting its registration only', () => {
+  const binary = path.join(sourceDir, prebuilts.find((file) => file.startsWith('prebuilds/linux-x64/')));
+  const header = run('llvm-readelf', ['-W', '--file-header', binary], sourceDir);
+  for (const field of [/Class:\s+ELF64/, /Type:\s+DYN/, /Machine:\s+Advanced Micro Devices X86-64/]) {
+    assert.ok(field.test(header), `${field}:\n${header}`);
+  }
+  const dynamic = run('llvm-readelf', ['-W', '--dynamic-table', binary], sourceDir);
+  const needed = Array.from(dynamic.matchAll(/\(NEEDED\)\s+Shared library: \[(.+)\]/g), (match) => match[1]);
+  const glibc = ['libc.so.6', 'libm.so.6', 'libdl.so.2', 'libpthread.so.0', 'ld-linux-x86-64.so.2'];
+  assert.deepStrictEqual(needed.filter((name) => !glibc.includes(name)), [], dynamic);
+  assert.ok(/\(FLAGS\)\s+.*\bBIND_NOW\b/.test(dynamic) && /\(FLAGS_1\)\s+.*\bNOW\b/.test(dynamic), dynamic);
+
+  const symbols = elfSymbols(binary);
+  assert.deepStrictEqual(symbols.filter((symbol) => symbol.defined).map(({ name }) => name).sort(),
+                         ['napi_register_module_v1', 'node_api_module_get_api_version_v1']);
+  const imported = symbols.filter((symbol) => !symbol.defined);
+  const atMost217 = (version) => {
+    const match = /^GLIBC_(\d+)\.(\d+)/.exec(version);
+    return match !== null && (Number(match[1]) < 2 || (Number(match[1]) === 2 && Number(match[2]) <= 17));
+  };
+  // The start files' weak references bind to nothing when nothing defines them.
+  const unexpected = imported.filter(({ name, version, binding }) =>
+    (version ? !atMost217(version) : !/^(napi|uv)_/.test(name) && binding !== 'WEAK'));
+  assert.deepStrictEqual(unexpected.map(({ name, version }) => `${name}@${version}`), [],
+                         'bind each one to an older version in cmake/glibc-floor.h, or call an older function');
+  const host = new Set(elfSymbols(path.join(nodeDir, 'bin', 'node')).filter((symbol) => symbol.defined)
+    .map(({ name }) => name));
+  const fromHost = imported.filter(({ version }) => !version).map(({ name }) => name).filter((name) => /^(napi|uv)_/.test(name));
+  assert.ok(fromHost.length > 30, fromHost.join());
+  assert.deepStrictEqual(fromHost.filter((name) => !host.has(name)), [],
+                         'node 9.11.2 lacks these: look them up when the binding runs (HostEntryPoint)');
 });
 
 test('the package as published holds what node-gyp needs, and node 9.11.2 headers configure it', () => {
