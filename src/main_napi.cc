@@ -385,3 +385,9 @@ static const bool s_moduleRegistered = (napi_module_register(&s_module), true);
 extern "C" NAPI_MODULE_EXPORT napi_value napi_register_module_v1(napi_env env, napi_value exports) {
   return InitModule(env, exports);
 }
+
+// The releases that look for it hold the module to the Node-API version it
+// was built for, as the headers' own registration macro tells them.
+extern "C" NAPI_MODULE_EXPORT int32_t node_api_module_get_api_version_v1(void) {
+  return NAPI_VERSION;
+}

@@ -24,7 +24,18 @@ exports.paths = process.platform === 'win32' ? {
 } : {
   build,
   addon: path.join(build, 'linux-x64', 'src', 'velmora_node_sys.napi.node'),
-  nodeExe: process.execPath,
+  // Run through another glibc's loader (NODE_GLIBC), node's execPath is the
+  // loader, and argv0 node itself.
+  nodeExe: process.env.NODE_GLIBC ? process.argv0 : process.execPath,
+};
+
+// The file and arguments that run the node executable exe with args: on
+// Linux, on the glibc that this test runs on, as linux-node.sh starts it.
+exports.nodeCommand = (exe, args) => {
+  const glibc = process.platform === 'linux' && process.env.NODE_GLIBC;
+  if (!glibc) return [exe, args];
+  const libraries = ['lib', 'usr/lib'].map((dir) => path.join(glibc, dir, 'x86_64-linux-gnu'));
+  return [path.join(libraries[0], 'ld-linux-x86-64.so.2'), ['--library-path', libraries.join(':'), exe, ...args]];
 };
 
 exports.test = (name, fn) => cases.push({ name, fn });
