@@ -28,7 +28,9 @@ struct ValueText {
 // Appends count bytes; false when the buffer cannot grow.
 static bool Append(ValueText* text, const char* bytes, size_t count) {
   if (text->length + count + 1 > text->capacity) {
+    // Room for a common path at once, then doubling.
     size_t capacity = (text->length + count + 1) * 2;
+    if (capacity < 256) capacity = 256;
     char* data = static_cast<char*>(realloc(text->data, capacity));
     if (data == NULL) return false;
     text->data = data;
@@ -169,12 +171,16 @@ static bool ReadLine(const char* at, const char* end, const char* name, const ch
 char* UserDirsValue(const char* text, size_t length, const char* name, const char* home) {
   const char* end = text + length;
   ValueText word = {NULL, 0, 0};
+  size_t nameLength = strlen(name);
   char* value = NULL;
   for (const char* line = text; line < end;) {
     const char* newline = static_cast<const char*>(memchr(line, '\n', end - line));
     const char* lineEnd = newline != NULL ? newline : end;
     char* lineValue = NULL;
-    if (ReadLine(line, lineEnd, name, home, &word, &lineValue) && lineValue != NULL) {
+    // Only a line that holds the name can assign its variable; the others
+    // are not read further.
+    bool named = memmem(line, lineEnd - line, name, nameLength) != NULL;
+    if (named && ReadLine(line, lineEnd, name, home, &word, &lineValue) && lineValue != NULL) {
       free(value);
       value = lineValue;
     } else {

@@ -25,14 +25,14 @@
 #include <xcb/xcbext.h>
 
 // The entry points of libxcb that the core calls, each as xcb_NAME.
-#define XCB_FUNCTIONS(F)                                                                       \
-  F(connect) F(disconnect) F(connection_has_error) F(get_setup) F(setup_roots_iterator)        \
-  F(screen_next) F(poll_for_event) F(send_request) F(wait_for_reply) F(query_extension)       \
-  F(query_extension_reply) F(query_keymap) F(query_keymap_reply) F(get_keyboard_mapping)       \
-  F(get_keyboard_mapping_reply) F(get_keyboard_mapping_keysyms) F(intern_atom)                 \
-  F(intern_atom_reply) F(get_property) F(get_property_reply) F(get_property_value)             \
-  F(get_property_value_length) F(query_tree) F(query_tree_reply) F(query_tree_children)        \
-  F(get_window_attributes) F(get_window_attributes_reply) F(get_input_focus)                   \
+#define XCB_FUNCTIONS(F)                                                                         \
+  F(connect) F(disconnect) F(connection_has_error) F(get_setup) F(setup_roots_iterator)          \
+  F(screen_next) F(poll_for_event) F(poll_for_queued_event) F(send_request) F(wait_for_reply)    \
+  F(query_extension) F(query_extension_reply) F(query_keymap) F(query_keymap_reply)              \
+  F(get_keyboard_mapping) F(get_keyboard_mapping_reply) F(get_keyboard_mapping_keysyms)          \
+  F(intern_atom) F(intern_atom_reply) F(get_property) F(get_property_reply) F(get_property_value) \
+  F(get_property_value_length) F(query_tree) F(query_tree_reply) F(query_tree_children)          \
+  F(get_window_attributes) F(get_window_attributes_reply) F(get_input_focus)                     \
   F(get_input_focus_reply)
 
 struct XcbFunctions {
@@ -541,28 +541,31 @@ static char* AbsoluteOr(const char* variable, const char* home, const char* fall
   return Joined(home, fallback);
 }
 
-// The whole file at path, up to kMaxUserDirsSize bytes, in a buffer the
-// caller frees, with its length; null when it cannot be read.
-static char* ReadTextFile(const char* path, size_t* length) {
+// Reads the file at path, up to kMaxUserDirsSize bytes: into the size bytes
+// at buffer when they hold it whole, else into a buffer that the caller
+// frees. Returns where it is, with its length; null when it cannot be read.
+static char* ReadTextFile(const char* path, char* buffer, size_t size, size_t* length) {
   int fd = open(path, O_RDONLY | O_CLOEXEC);
   if (fd < 0) return NULL;
-  size_t capacity = 4096;
-  char* text = static_cast<char*>(malloc(capacity));
+  char* text = buffer;
+  size_t capacity = size;
   *length = 0;
-  while (text != NULL) {
+  for (;;) {
     ssize_t count = read(fd, text + *length, capacity - *length);
-    if (count < 0) {
-      free(text);
-      text = NULL;
-    } else if (count == 0) {
+    if (count <= 0) {
+      if (count < 0 && text != buffer) free(text);
+      if (count < 0) text = NULL;
       break;
-    } else if ((*length += count) == capacity) {
-      if (capacity >= kMaxUserDirsSize) break;
-      char* larger = static_cast<char*>(realloc(text, capacity * 2));
-      if (larger == NULL) free(text);
-      text = larger;
-      capacity *= 2;
     }
+    *length += count;
+    if (*length < capacity) continue;
+    if (capacity >= kMaxUserDirsSize) break;
+    char* larger = static_cast<char*>(malloc(capacity * 2));
+    if (larger != NULL) memcpy(larger, text, *length);
+    if (text != buffer) free(text);
+    text = larger;
+    capacity *= 2;
+    if (text == NULL) break;
   }
   close(fd);
   return text;
@@ -573,10 +576,11 @@ static char* ReadTextFile(const char* path, size_t* length) {
 // XDG_<name>_DIR, else $HOME/Desktop for the desktop and $HOME for the rest.
 static char* UserFolder(const char* name, const char* home, const char* configHome) {
   char* file = Joined(configHome, "/user-dirs.dirs");
+  char buffer[4096];
   size_t length = 0;
-  char* text = file != NULL ? ReadTextFile(file, &length) : NULL;
+  char* text = file != NULL ? ReadTextFile(file, buffer, sizeof(buffer), &length) : NULL;
   char* value = text != NULL ? UserDirsValue(text, length, name, home) : NULL;
-  free(text);
+  if (text != buffer) free(text);
   free(file);
   if (value != NULL) return value;
   char variable[32];
@@ -728,15 +732,15 @@ static bool ReadKeyboardMapping(xcb_connection_t* c) {
   return s_keysyms != NULL;
 }
 
-// The connection for a key call, with a current keyboard mapping. Every
-// client gets MappingNotify unasked when the mapping changes (and this one
-// XKB's map events too, once it has asked for them): the events that arrived
-// since the last call are taken without waiting, and any such one has the
-// mapping read again.
-static xcb_connection_t* KeyboardDisplay() {
-  xcb_connection_t* c = Display();
-  if (c == NULL) return NULL;
-  while (xcb_generic_event_t* event = s_xcb.poll_for_event(c)) {
+// Every client gets MappingNotify unasked when the keyboard mapping changes
+// (and this one XKB's map events too, once it has asked for them). Takes the
+// events that have arrived, without waiting: those that libxcb has already
+// read, and with readSocket those still in the socket too (a read that costs
+// a system call). Any such event has the mapping read again.
+static void TakeServerEvents(xcb_connection_t* c, bool readSocket) {
+  for (;;) {
+    xcb_generic_event_t* event = readSocket ? s_xcb.poll_for_event(c) : s_xcb.poll_for_queued_event(c);
+    if (event == NULL) break;
     uint8_t type = event->response_type & 0x7F;
     bool keyboardMapping = type == XCB_MAPPING_NOTIFY &&
                            reinterpret_cast<xcb_mapping_notify_event_t*>(event)->request ==
@@ -747,12 +751,11 @@ static xcb_connection_t* KeyboardDisplay() {
     }
     free(event);
   }
-  if (!DisplayStillWorks()) return NULL;
-  if (s_keysyms == NULL && !ReadKeyboardMapping(c)) {
-    DisplayStillWorks();
-    return NULL;
-  }
-  return c;
+}
+
+// Whether the keyboard mapping is at hand, read now if it is not.
+static bool KeyboardMapping(xcb_connection_t* c) {
+  return s_keysyms != NULL || ReadKeyboardMapping(c);
 }
 
 // The keycode to send for keysym: the first that the mapping binds it to,
@@ -813,7 +816,7 @@ static bool InitializeXkb(xcb_connection_t* c) {
 // XKB's locked Lock modifier.
 uint16_t VirtualKeyState(uint16_t code) {
   const VirtualKey* key = FindVirtualKey(code);
-  xcb_connection_t* c = key != NULL ? KeyboardDisplay() : NULL;
+  xcb_connection_t* c = key != NULL ? Display() : NULL;
   if (c == NULL) return 0;
   xcb_query_keymap_cookie_t keymapCookie = s_xcb.query_keymap(c);
   unsigned int xkbSequence = 0;
@@ -825,7 +828,14 @@ uint16_t VirtualKeyState(uint16_t code) {
   }
   uint16_t state = 0;
   xcb_query_keymap_reply_t* keymap = s_xcb.query_keymap_reply(c, keymapCookie, NULL);
-  if (keymap != NULL && AnyBoundKeyDown(keymap->keys, key->keysym, key->otherSide)) state = 0xFF80;
+  // Reading the reply has read every event sent before it: a change of the
+  // mapping that the keys' state follows is among them, and no system call
+  // is spent on looking for events before the request.
+  TakeServerEvents(c, false);
+  if (keymap != NULL && KeyboardMapping(c) &&
+      AnyBoundKeyDown(keymap->keys, key->keysym, key->otherSide)) {
+    state = 0xFF80;
+  }
   free(keymap);
   uint8_t* xkbState = ExtensionReply(c, xkbSequence);
   if (xkbState != NULL && (xkbState[kXkbLockedModsOffset] & XCB_MOD_MASK_LOCK) != 0) state |= 1;
@@ -836,8 +846,14 @@ uint16_t VirtualKeyState(uint16_t code) {
 void SendVirtualKey(uint16_t code, bool press) {
   const VirtualKey* key = FindVirtualKey(code);
   if (key == NULL) return;
-  // The server's events are looked at once a chord, at its first key.
-  xcb_connection_t* c = s_chordBegun ? s_display : KeyboardDisplay();
+  // The keycodes must follow the mapping as it stands when the chord starts:
+  // the server's events are looked for at its first key, in the socket too.
+  xcb_connection_t* c = s_display;
+  if (!s_chordBegun) {
+    c = Display();
+    if (c != NULL) TakeServerEvents(c, true);
+    if (c != NULL && (!KeyboardMapping(c) || !DisplayStillWorks())) c = NULL;
+  }
   s_chordBegun = true;
   if (c == NULL || s_xtestOpcode == 0 || s_keysyms == NULL) return;
   uint8_t keycode = KeycodeToSend(key->keysym);
