@@ -6,7 +6,8 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 cache="$root/.cache"
 
 packages="openssl python3 cmake ninja-build g++ libgtest-dev clang lld llvm libc++-14-dev libclang-rt-14-dev
-  mingw-w64 mingw-w64-tools wine wine64 wine32:i386 xvfb"
+  mingw-w64 mingw-w64-tools wine wine64 wine32:i386 xvfb
+  libxcb1-dev openbox x11-utils x11-xserver-utils xinput xdg-user-dirs xdotool"
 
 missing=""
 for p in $packages; do

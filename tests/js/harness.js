@@ -24,6 +24,7 @@ exports.paths = process.platform === 'win32' ? {
 } : {
   build,
   addon: path.join(build, 'linux-x64', 'src', 'velmora_node_sys.napi.node'),
+  helpers: path.join(build, 'tests', 'linux'),
   nodeExe: process.execPath,
 };
 
@@ -64,6 +65,61 @@ exports.runLoggedAsync = (exe, args) => new Promise((resolve) => {
     resolve({ status, output: fs.readFileSync(log, 'utf8') });
   });
 });
+
+// Linux: the processes that a test started to serve it (X servers, a window
+// manager); each ends with this process at the latest.
+const servers = new Set();
+process.on('exit', () => servers.forEach((server) => server.kill('SIGKILL')));
+
+function serve(child) {
+  servers.add(child);
+  child.on('exit', () => servers.delete(child));
+  child.unref();
+  return () => new Promise((resolve) => {
+    if (child.exitCode !== null || child.signalCode !== null) return resolve();
+    // Referenced again, so that the loop waits for the end.
+    child.ref();
+    child.on('exit', () => resolve());
+    child.kill('SIGKILL');
+  });
+}
+
+// An X display of its own, on a number that Xvfb picks, or on the one given
+// (to bring back a display that was stopped): { display: ':N', number, stop }.
+exports.startXvfb = (number) => new Promise((resolve, reject) => {
+  const args = number === undefined ? [] : [`:${number}`];
+  const server = childProcess.spawn('Xvfb', args.concat(['-displayfd', '3', '-screen', '0', '640x480x24',
+                                                        '-nolisten', 'tcp']),
+                                    { stdio: ['ignore', 'ignore', 'ignore', 'pipe'] });
+  const stop = serve(server);
+  let text = '';
+  server.stdio[3].on('data', (chunk) => {
+    text += chunk;
+    if (!text.includes('\n')) return;
+    server.stdio[3].destroy();
+    resolve({ display: `:${Number(text)}`, number: Number(text), stop });
+  });
+  server.on('exit', () => reject(new Error(`Xvfb ${args.join(' ')} ended before it was ready`)));
+});
+
+// Runs an X client on display and returns its standard output.
+exports.xClient = (display, command, args) => {
+  const result = childProcess.spawnSync(command, args, { encoding: 'utf8', timeout: 30000,
+                                                         env: Object.assign({}, process.env, { DISPLAY: display }) });
+  assert.strictEqual(result.status, 0, `${command} ${args.join(' ')}: ${result.stderr}`);
+  return result.stdout;
+};
+
+// openbox, a reparenting window manager, on display; resolves once it runs.
+exports.startWindowManager = async (display) => {
+  const home = fs.mkdtempSync(path.join(os.tmpdir(), 'openbox-'));
+  const stop = serve(childProcess.spawn('openbox', ['--sm-disable'], {
+    stdio: 'ignore', env: Object.assign({}, process.env, { DISPLAY: display, HOME: home }),
+  }));
+  const running = () => /window id/.test(exports.xClient(display, 'xprop', ['-root', '_NET_SUPPORTING_WM_CHECK']));
+  assert.ok(await exports.waitFor(running, 10000), 'openbox runs');
+  return stop;
+};
 
 // Machine, subsystem and imported DLL names of a PE32 file, and whether it
 // has delay-loaded imports.

@@ -119,13 +119,6 @@ TEST(UserDirsLine, TheShellSourcingTheLineAgrees) {
   }
 }
 
-TEST(UserDirsLine, OnlyTheNamedVariableCounts) {
-  const std::string line = "XDG_MUSIC_DIR=/m XDG_DESKTOP_DIR=/d XDG_PUBLICSHARE_DIR=/p";
-  EXPECT_EQ(Read(line, "MUSIC"), "/m");
-  EXPECT_EQ(Read(line, "PUBLICSHARE"), "/p");
-  EXPECT_EQ(Read(line, "VIDEOS"), "<none>");
-}
-
 TEST(UserDirsFile, TheLastAbsoluteAssignmentWins) {
   EXPECT_EQ(Read("XDG_DESKTOP_DIR=/first\nXDG_DESKTOP_DIR=/second\n"), "/second");
   // A relative value is ignored as if its line were not there.
