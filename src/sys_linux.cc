@@ -140,10 +140,11 @@ static void FindExtensions(xcb_connection_t* c) {
   }
 }
 
-// The connection, made now when there is none; null without $DISPLAY (no
-// attempt is made then), without libxcb or when the display cannot be reached.
+// The connection, made now when there is none or the last one failed; null
+// without $DISPLAY (no attempt is made then), without libxcb or when the
+// display cannot be reached.
 static xcb_connection_t* Display() {
-  if (s_display != NULL) return s_display;
+  if (DisplayStillWorks()) return s_display;
   const char* name = getenv("DISPLAY");
   if (name == NULL || name[0] == '\0' || !LoadXcb()) return NULL;
   int screenNumber = 0;
@@ -868,9 +869,10 @@ void SendVirtualKey(uint16_t code, bool press) {
 // event sent before it, so that a getKeyState right after sees them.
 void FinishKeyEvents() {
   s_chordBegun = false;
-  if (s_display == NULL || s_pendingKeyEvents == 0) return;
-  s_pendingKeyEvents = 0;
-  free(s_xcb.get_input_focus_reply(s_display, s_xcb.get_input_focus(s_display), NULL));
+  if (s_display != NULL && s_pendingKeyEvents > 0) {
+    s_pendingKeyEvents = 0;
+    free(s_xcb.get_input_focus_reply(s_display, s_xcb.get_input_focus(s_display), NULL));
+  }
   DisplayStillWorks();
 }
 
