@@ -85,11 +85,11 @@ function serve(child) {
 }
 
 // An X display of its own, on a number that Xvfb picks, or on the one given
-// (to bring back a display that was stopped): { display: ':N', number, stop }.
-// With -noreset: an X server resets once its last client has gone, and
-// refuses connections meanwhile.
-exports.startXvfb = (number) => new Promise((resolve, reject) => {
-  const args = number === undefined ? [] : [`:${number}`];
+// (to bring back a display that was stopped), with Xvfb's options given:
+// { display: ':N', number, stop }. With -noreset: an X server resets once its
+// last client has gone, and refuses connections meanwhile.
+exports.startXvfb = (number, options = []) => new Promise((resolve, reject) => {
+  const args = (number === undefined ? [] : [`:${number}`]).concat(options);
   const server = childProcess.spawn('Xvfb', args.concat(['-displayfd', '3', '-screen', '0', '640x480x24',
                                                         '-nolisten', 'tcp', '-noreset']),
                                     { stdio: ['ignore', 'ignore', 'ignore', 'pipe'] });

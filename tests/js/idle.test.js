@@ -50,14 +50,16 @@ if (linux) {
     assert.ok(idle >= 0 && idle < 10000, `idle ${idle}`);
   });
 
-  test('without a display (DISPLAY unset or empty): -1, 0, undefined and 0', () => {
+  test('without a display (DISPLAY unset or empty), or its extensions: -1, 0, undefined and 0', async () => {
     const script = `const a = require(${JSON.stringify(paths.addon)});
       process.stdout.write(JSON.stringify([a.getUserIdleTime(), a.getKeyState('Shift'),
-                                           a.simulateKeys('Shift+A'), a.findChromeWindow()]));`;
-    for (const env of [{}, { DISPLAY: '' }]) {
+                                           a.simulateKeys('Shift', 'down'), a.getKeyState('Shift')]));`;
+    const lacking = await startXvfb(undefined, ['-extension', 'MIT-SCREEN-SAVER', '-extension', 'XTEST']);
+    for (const env of [{}, { DISPLAY: '' }, { DISPLAY: lacking.display }]) {
       const { status, output } = runLogged(paths.nodeExe, ['-e', script], { env });
       assert.strictEqual(status, 0, output);
-      assert.deepStrictEqual(JSON.parse(output), [-1, 0, null, 0]);
+      assert.deepStrictEqual(JSON.parse(output), [-1, 0, null, 0], JSON.stringify(env));
     }
+    await lacking.stop();
   });
 }
