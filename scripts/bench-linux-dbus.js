@@ -10,7 +10,7 @@ const readline = require('readline');
 const { paths, startBus } = require('../tests/js/harness');
 
 const count = Number(process.argv[2] || 200);
-const client = path.join(paths.build, 'linux-x64', 'tests', 'linux', 'dbus_signal_client');
+const client = path.join(paths.helpers, 'dbus_signal_client');
 
 // Starts the client with args; resolves, once it prints "ready", to its
 // process and the numbers it prints after that.

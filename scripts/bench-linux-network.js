@@ -4,7 +4,7 @@
 // command that takes a veth card's carrier away or gives it back, and from
 // the kernel's notification of it, against the floor, a native program that
 // blocks on a route netlink socket of its own for the same changes
-// (out/tests/unit/netlink_floor); then what the link and address dumps that
+// (out/tests/linux/netlink_floor); then what the link and address dumps that
 // the source makes at each change cost alone. Every time is CLOCK_MONOTONIC,
 // which uv_hrtime and the floor both read.
 const childProcess = require('child_process');
@@ -13,7 +13,7 @@ const readline = require('readline');
 
 const build = process.env.VELMORA_BUILD;
 const addon = require(path.join(build, 'linux-x64', 'src', 'velmora_node_sys.napi.node'));
-const floorPath = path.join(build, 'tests', 'unit', 'netlink_floor');
+const floorPath = path.join(build, 'tests', 'linux', 'netlink_floor');
 const changes = Number(process.argv[2] || 200);
 
 const now = () => Number(process.hrtime.bigint());

@@ -7,7 +7,8 @@ cache="$root/.cache"
 
 packages="openssl python3 cmake ninja-build g++ make libgtest-dev clang lld llvm libc++-14-dev libclang-rt-14-dev
   mingw-w64 mingw-w64-tools wine wine64 wine32:i386 xvfb iproute2
-  libdbus-1-dev dbus-daemon dbus-bin libglib2.0-bin python3-dbusmock"
+  libdbus-1-dev dbus-daemon dbus-bin libglib2.0-bin python3-dbusmock
+  libxcb1-dev openbox x11-utils x11-xserver-utils xinput xdg-user-dirs xdotool"
 
 missing=""
 for p in $packages; do

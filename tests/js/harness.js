@@ -24,6 +24,7 @@ exports.paths = process.platform === 'win32' ? {
 } : {
   build,
   addon: path.join(build, 'linux-x64', 'src', 'velmora_node_sys.napi.node'),
+  helpers: path.join(build, 'tests', 'linux'),
   // Run through another glibc's loader (NODE_GLIBC), node's execPath is the
   // loader, and argv0 node itself.
   nodeExe: process.env.NODE_GLIBC ? process.argv0 : process.execPath,
@@ -76,23 +77,33 @@ exports.runLoggedAsync = (exe, args) => new Promise((resolve) => {
   });
 });
 
-// Linux: the bus daemons and stand-ins of a test file. Nothing waits for
-// them, and they end with it, also when it is timed out.
-const services = [];
-function startService(command, args, options) {
-  if (services.length === 0) {
-    process.on('exit', () => services.forEach((service) => service.kill()));
+// Linux: the processes that a test starts to serve it (X servers, a window
+// manager, bus daemons and stand-ins of services). Nothing waits for them,
+// and each ends with the test at the latest, also when the test is timed
+// out. serve(child) returns child's stop(), which ends it and resolves then.
+const servers = new Set();
+function serve(child) {
+  if (!serve.armed) {
+    serve.armed = true;
+    process.on('exit', () => servers.forEach((server) => server.kill('SIGKILL')));
     process.once('SIGTERM', () => process.exit(1));
   }
-  const service = childProcess.spawn(command, args, options);
-  service.unref();
-  services.push(service);
-  service.stop = () => new Promise((resolve) => {
-    if (service.exitCode !== null || service.signalCode !== null) return resolve();
-    service.ref();
-    service.once('exit', resolve);
-    service.kill();
+  servers.add(child);
+  child.on('exit', () => servers.delete(child));
+  child.unref();
+  return () => new Promise((resolve) => {
+    if (child.exitCode !== null || child.signalCode !== null) return resolve();
+    // Referenced again, so that the loop waits for the end.
+    child.ref();
+    child.on('exit', () => resolve());
+    child.kill('SIGKILL');
   });
+}
+
+// Starts command as serve() does; the process's stop() ends it.
+function startService(command, args, options) {
+  const service = childProcess.spawn(command, args, options);
+  service.stop = serve(service);
   return service;
 }
 
@@ -149,6 +160,45 @@ exports.expectEvents = async (events, actions, expected) => {
   await exports.waitFor(() => events.length >= expected.length, 5000);
   await exports.sleep(300);
   assert.deepStrictEqual(events, expected);
+};
+
+// An X display of its own, on a number that Xvfb picks, or on the one given
+// (to bring back a display that was stopped), with Xvfb's options given:
+// { display: ':N', number, stop }. With -noreset: an X server resets once its
+// last client has gone, and refuses connections meanwhile.
+exports.startXvfb = (number, options = []) => new Promise((resolve, reject) => {
+  const args = (number === undefined ? [] : [`:${number}`]).concat(options);
+  const server = childProcess.spawn('Xvfb', args.concat(['-displayfd', '3', '-screen', '0', '640x480x24',
+                                                        '-nolisten', 'tcp', '-noreset']),
+                                    { stdio: ['ignore', 'ignore', 'ignore', 'pipe'] });
+  const stop = serve(server);
+  let text = '';
+  server.stdio[3].on('data', (chunk) => {
+    text += chunk;
+    if (!text.includes('\n')) return;
+    server.stdio[3].destroy();
+    resolve({ display: `:${Number(text)}`, number: Number(text), stop });
+  });
+  server.on('exit', () => reject(new Error(`Xvfb ${args.join(' ')} ended before it was ready`)));
+});
+
+// Runs an X client on display and returns its standard output.
+exports.xClient = (display, command, args) => {
+  const result = childProcess.spawnSync(command, args, { encoding: 'utf8', timeout: 30000,
+                                                         env: Object.assign({}, process.env, { DISPLAY: display }) });
+  assert.strictEqual(result.status, 0, `${command} ${args.join(' ')}: ${result.stderr}`);
+  return result.stdout;
+};
+
+// openbox, a reparenting window manager, on display; resolves once it runs.
+exports.startWindowManager = async (display) => {
+  const home = fs.mkdtempSync(path.join(os.tmpdir(), 'openbox-'));
+  const stop = serve(childProcess.spawn('openbox', ['--sm-disable'], {
+    stdio: 'ignore', env: Object.assign({}, process.env, { DISPLAY: display, HOME: home }),
+  }));
+  const running = () => /window id/.test(exports.xClient(display, 'xprop', ['-root', '_NET_SUPPORTING_WM_CHECK']));
+  assert.ok(await exports.waitFor(running, 10000), 'openbox runs');
+  return stop;
 };
 
 // Machine, subsystem and imported DLL names of a PE32 file, and whether it

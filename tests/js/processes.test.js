@@ -6,7 +6,7 @@ const childProcess = require('child_process');
 const fs = require('fs');
 const os = require('os');
 const path = require('path');
-const { test, paths, sleep } = require('./harness');
+const { test, paths, sleep, waitFor, runLogged } = require('./harness');
 const addon = require(paths.addon);
 
 // A node.exe child that lives until killed; node.exe cannot start under wine
@@ -97,3 +97,84 @@ test('names that the ANSI code page cannot hold are told apart', async () => {
     children.forEach((child) => child.kill());
   }
 });
+
+if (process.platform === 'linux') {
+  // A copy of node under a name of its own, in a folder that every user may read.
+  const copyOfNode = (name) => {
+    const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'exe-'));
+    fs.chmodSync(dir, 0o755);
+    const copy = path.join(dir, name);
+    fs.copyFileSync(paths.nodeExe, copy);
+    return copy;
+  };
+  const running = (child, exe) => waitFor(() => {
+    try {
+      return fs.readlinkSync(`/proc/${child.pid}/exe`).startsWith(exe);
+    } catch (e) {
+      return false;
+    }
+  }, 10000);
+  const pairsOf = (children) => children.map((child) => ({ pid: child.pid, ppid: process.pid }))
+    .sort((a, b) => a.pid - b.pid);
+
+  test('copies of one executable: each listed once with its parent, in ascending pid order', async () => {
+    const exe = copyOfNode('velmora copy (1)');
+    const children = [startIdleProcess(exe), startIdleProcess(exe), startIdleProcess(exe)];
+    try {
+      for (const child of children) assert.ok(await running(child, exe));
+      const list = addon.getProcessesOfSameExeFile(children[1].pid);
+      assert.deepStrictEqual(list, pairsOf(children));
+      assert.deepStrictEqual(list.map((item) => item.pid), list.map((item) => item.pid).sort((a, b) => a - b));
+      assert.ok(!pidsOf(addon.getProcessesOfSameExeFile()).includes(children[0].pid));
+    } finally {
+      children.forEach((child) => child.kill());
+    }
+  });
+
+  test('an executable deleted and replaced while it runs still matches its new copy', async () => {
+    const exe = copyOfNode('upgraded');
+    const old = startIdleProcess(exe);
+    try {
+      assert.ok(await running(old, exe));
+      fs.unlinkSync(exe);
+      fs.copyFileSync(paths.nodeExe, exe);
+      const renewed = startIdleProcess(exe);
+      try {
+        assert.ok(await running(renewed, exe));
+        assert.strictEqual(fs.readlinkSync(`/proc/${old.pid}/exe`), `${exe} (deleted)`);
+        assert.deepStrictEqual(addon.getProcessesOfSameExeFile(renewed.pid), pairsOf([old, renewed]));
+        assert.deepStrictEqual(addon.getProcessesOfSameExeFile(old.pid), pairsOf([old, renewed]));
+      } finally {
+        renewed.kill();
+      }
+    } finally {
+      old.kill();
+    }
+  });
+
+  test('a process that has ended, and a thread that is no process of its own, give []', () => {
+    const ended = childProcess.spawnSync(paths.nodeExe, ['-e', '']);
+    assert.deepStrictEqual(addon.getProcessesOfSameExeFile(ended.pid), []);
+    const threads = fs.readdirSync('/proc/self/task').map(Number).filter((tid) => tid !== process.pid);
+    assert.ok(threads.length > 0);
+    assert.deepStrictEqual(addon.getProcessesOfSameExeFile(threads[0]), []);
+  });
+
+  test('processes of another user, whose links cannot be read, are left out', async () => {
+    if (process.getuid() !== 0) return console.log('  (not root: another user cannot be shown)');
+    const exe = copyOfNode('shared');
+    const rootChildren = [startIdleProcess(exe), startIdleProcess(exe)];
+    try {
+      for (const child of rootChildren) assert.ok(await running(child, exe));
+      const script = `process.stdout.write(JSON.stringify([process.pid,
+        require(${JSON.stringify(paths.addon)}).getProcessesOfSameExeFile()]))`;
+      const { status, output } = runLogged(exe, ['-e', script], { uid: 65534, gid: 65534 });
+      assert.strictEqual(status, 0, output);
+      const [pid, list] = JSON.parse(output);
+      assert.deepStrictEqual(list, [{ pid, ppid: process.pid }]);
+      assert.deepStrictEqual(addon.getProcessesOfSameExeFile(rootChildren[0].pid), pairsOf(rootChildren));
+    } finally {
+      rootChildren.forEach((child) => child.kill());
+    }
+  });
+}
