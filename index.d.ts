@@ -1,6 +1,6 @@
 // Types of velmora_node_sys, the client's native system addon (Windows x64
-// and ia32). No function throws on its own account: failures come back in
-// the result.
+// and ia32, Linux x64 on glibc). No function throws on its own account:
+// failures come back in the result, the same values on both systems.
 
 /** Key names known to getKeyState and simulateKeys (case-sensitive). */
 export type KeyName =
@@ -15,7 +15,11 @@ export type KeyName =
 /**
  * Folder names of getKnownDirectory (case-sensitive). Where the shell has
  * known folders (Vista and later) the first group and the shared group
- * resolve; on older shells the shared group and the last group do.
+ * resolve; on older shells the shared group and the last group do. On Linux,
+ * by the XDG rules: Profile, Home, Desktop, Documents, Downloads, Music,
+ * Pictures, Video, Templates, Public, RoamingAppData, LocalAppData, Startup,
+ * Programs, StartMenu, CommonStartup, CommonPrograms, CommonStartMenu and
+ * Fonts; any other name gives "".
  */
 export type KnownDirectoryName =
   // Both lookups.
@@ -34,7 +38,11 @@ export type KnownDirectoryName =
   | 'Resources' | 'AppData' | 'StatrupMenu' | 'Statrup' | 'CommonAppData' | 'CommonFavorites'
   | 'CommonStatrupMenu' | 'CommonStatrup' | 'CommonVideo';
 
-/** One system event as the watch callback receives it: (type, state). */
+/**
+ * One system event as the watch callback receives it: (type, state). On
+ * Linux, "display", "power", "away", "???" and ("system", "logoff") never
+ * come, nor does a state "???".
+ */
 export type SystemEvent =
   | ['session', 'lock' | 'unlock' | '???']
   | ['lidswitch', 'close' | 'open' | '???']
@@ -61,28 +69,40 @@ export interface WatchOptions {
 /** Called on the script thread with the receiver null, once per event. */
 export type WatchCallback = (this: null, ...event: SystemEvent) => void;
 
-/** Milliseconds since the last keyboard or mouse input; -1 when it cannot be read. */
+/**
+ * Milliseconds since the last keyboard or mouse input; -1 when it cannot be
+ * read (on Linux: no X display or screen-saver extension, and on GNOME
+ * Wayland no idle monitor either).
+ */
 export function getUserIdleTime(): number;
 
-/** The folder's full path; "" for an unknown name or a folder the shell cannot resolve. */
+/** The folder's full path; "" for an unknown name or a folder that cannot be told. */
 export function getKnownDirectory(name: KnownDirectoryName): string;
 
 /**
  * The processes whose executable has the same file name as process pid
- * (default: this process), in the system's order; [] when pid names no process.
+ * (default: this process), in the system's order (Linux: ascending pid);
+ * [] when pid names no process.
  */
 export function getProcessesOfSameExeFile(pid?: number): Array<{ pid: number; ppid: number }>;
 
-/** The client's render window handle (low 32 bits, signed); 0 when not found. */
+/**
+ * The client's render window handle (low 32 bits, signed); on Linux, the X
+ * window id of the browser window. 0 when not found.
+ */
 export function findChromeWindow(): number;
 
-/** The key's state, 0 to 65535: bit 15 while down, bit 0 while toggled on. */
+/**
+ * The key's state, 0 to 65535: bit 15 while down (65408 or more), bit 0 while
+ * toggled on (on Linux, Caps Lock's only); 0 on Linux without an X display.
+ */
 export function getKeyState(name: KeyName): number;
 
 /**
  * Sends a chord such as 'Ctrl+Shift+A': presses in order, releases in reverse.
  * 'down' sends only the presses, 'up' only the releases. A one-character
- * token is taken as a virtual-key code ('A' is 65, 'a' is 97).
+ * token is taken as a virtual-key code ('A' is 65, 'a' is 97). On Linux, as
+ * X test events, skipping a key that the keymap lacks.
  */
 export function simulateKeys(keys: string, mode?: 'down' | 'up'): void;
 
@@ -96,7 +116,8 @@ export function setBadge(text?: unknown): void;
 /**
  * Delivers system events to callback (replacing an earlier one, and its
  * options): 0 watching, 1 already watching (callback replaced), -3 a system
- * thread failed to start.
+ * thread failed to start, or the runtime gave no event loop or async context
+ * (nothing is then watched).
  */
 export function watch(callback: WatchCallback, options?: WatchOptions): 0 | 1 | -3;
 
