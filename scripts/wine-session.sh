@@ -5,6 +5,7 @@
 # there, which wine-run.sh reads; "stop" ends the server, the display and
 # whatever the server left running.
 set -eu
+. "$(dirname "$0")/xvfb.sh"
 action=$1
 dir=$(cd "$2" && pwd)/wine
 mkdir -p "$dir"
@@ -16,13 +17,7 @@ export WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d;sensapi,wtsapi32=n,b"
 
 start() {
   stop
-  # Xvfb picks a free display number itself and writes it to descriptor 3.
-  rm -f "$dir/display"
-  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$dir/display" >"$dir/xvfb.log" 2>&1 &
-  echo $! >"$dir/xvfb.pid"
-  for _ in $(seq 100); do [ -s "$dir/display" ] && break; sleep 0.1; done
-  [ -s "$dir/display" ] || { echo "wine-session: Xvfb did not start" >&2; exit 1; }
-  export DISPLAY=":$(cat "$dir/display")"
+  xvfb_start "$dir"
   mkdir -p "$WINEPREFIX"
   [ -f "$WINEPREFIX/system.reg" ] || wine wineboot -i >"$dir/wineboot.log" 2>&1
   for name in SensApi Wtsapi32; do
@@ -49,8 +44,8 @@ stop() {
       pid=${environ#/proc/}; kill -KILL "${pid%/environ}" 2>/dev/null || true
     fi
   done
-  [ -f "$dir/xvfb.pid" ] && kill "$(cat "$dir/xvfb.pid")" 2>/dev/null || true
-  rm -f "$dir/session.env" "$dir/xvfb.pid"
+  xvfb_stop "$dir"
+  rm -f "$dir/session.env"
 }
 
 $action
