@@ -133,10 +133,12 @@ test('getUserIdleTime asks GNOME\'s idle monitor on Wayland within 200 ms, and X
   };
   const mutter = await startMock(session, MUTTER[0], [...MUTTER, MUTTER[0]]);
   const answer = (code) => session.call(...MUTTER, `${MOCK}.AddMethod`, '', 'GetIdletime', '', 't', code);
+  // X's idle time, read anew at each call, grows meanwhile.
+  const likeX = (idle, xIdle) => idle === xIdle || (idle >= 0 && Math.abs(idle - xIdle) < 2000);
   answer('ret = dbus.UInt64(4242)');
   const xIdle = idleWith({});
   assert.notStrictEqual(xIdle, 4242);
-  assert.strictEqual(idleWith({ XDG_SESSION_TYPE: 'x11' }), xIdle);
+  assert.ok(likeX(idleWith({ XDG_SESSION_TYPE: 'x11' }), xIdle));
   assert.strictEqual(idleWith({ WAYLAND_DISPLAY: 'wayland-0' }), 4242);
   assert.strictEqual(idleWith({ XDG_SESSION_TYPE: 'wayland' }), 4242);
   answer('ret = dbus.UInt64(2 ** 40)');
@@ -149,7 +151,7 @@ test('getUserIdleTime asks GNOME\'s idle monitor on Wayland within 200 ms, and X
   await mutter.stop();
   const absent = idleWith({ WAYLAND_DISPLAY: 'wayland-0' });
   const plain = idleWith({});
-  for (const idle of [slow, absent]) assert.ok(idle === plain || (idle >= 0 && Math.abs(idle - plain) < 2000), `${idle} ${plain}`);
+  for (const idle of [slow, absent]) assert.ok(likeX(idle, plain), `${idle} ${plain}`);
 });
 
 test('with no bus, or no libdbus-1, every function answers as before, and nothing is printed', async () => {
