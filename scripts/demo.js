@@ -15,11 +15,6 @@ for (const name of ['Shift', 'Ctrl', 'Caps']) {
   console.log(`getKeyState(${JSON.stringify(name)}) = ${addon.getKeyState(name)}`);
 }
 
-// System events for three seconds, the power events too; under wine at least
-// ("powersource", "ac") and ("network", "on").
-console.log(`watch(callback, { power: true }) = ${addon.watch((type, state) => console.log(`event ("${type}", "${state}")`), { power: true })}`);
-setTimeout(() => console.log(`unwatch() = ${addon.unwatch()}`), 3000);
-
 // velmora_capture.exe from dist/, beside the tests' stand-in for NiuNiuCapture.dll.
 const childProcess = require('child_process');
 const fs = require('fs');
@@ -46,3 +41,9 @@ const set = childProcess.spawnSync(veltools, ['clipboard', 'setfiles', ...files]
 console.log(`veltools clipboard setfiles (${files.length} files) = exit ${set.status}`);
 const get = childProcess.spawnSync(veltools, ['clipboard', 'getfiles']);
 console.log(`veltools clipboard getfiles = exit ${get.status}:\n${String(get.stdout).trimRight()}`);
+
+// System events for three seconds, the power events too; under wine at least
+// ("powersource", "ac") and ("network", "on"). Last, since the programs
+// above hold the script thread: the three seconds start once they are done.
+console.log(`watch(callback, { power: true }) = ${addon.watch((type, state) => console.log(`event ("${type}", "${state}")`), { power: true })}`);
+setTimeout(() => console.log(`unwatch() = ${addon.unwatch()}`), 3000);
