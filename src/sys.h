@@ -22,7 +22,10 @@ struct ProcessIdPair {
 // A script number as a process identifier: truncated toward zero; NaN, the
 // infinities and values outside the signed 32-bit range give INT32_MIN,
 // which names no process.
-int32_t ToProcessId(double value);
+inline int32_t ToProcessId(double value) {
+  if (!(value > -2147483649.0 && value < 2147483648.0)) return INT32_MIN;
+  return static_cast<int32_t>(value);
+}
 
 // The processes whose executable has the same file name as process pid (0:
 // this process), in a buffer the caller frees; null, with *count 0, when

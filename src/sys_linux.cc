@@ -250,12 +250,7 @@ static bool ParentProcessOf(uint32_t pid, uint32_t* ppid) {
   return length > 0 && ParentPidFromStat(stat, length, ppid);
 }
 
-// The file name of process pid's executable, in buffer, NUL-terminated;
-// false when its link cannot be read (a kernel thread, another user's
-// process, one that has ended). Once the file has been removed, for instance
-// by an upgrade that replaced it, the kernel adds " (deleted)" to the link,
-// which is left out here.
-static bool ExecutableName(uint32_t pid, char* buffer, size_t size, const char** name) {
+bool ExecutableName(uint32_t pid, char* buffer, size_t size, const char** name) {
   char path[32];
   snprintf(path, sizeof(path), "/proc/%u/exe", pid);
   ssize_t length = readlink(path, buffer, size);
@@ -276,11 +271,6 @@ static int CompareProcessIds(const void* a, const void* b) {
   uint32_t first = static_cast<const ProcessIdPair*>(a)->pid;
   uint32_t second = static_cast<const ProcessIdPair*>(b)->pid;
   return first < second ? -1 : first > second ? 1 : 0;
-}
-
-int32_t ToProcessId(double value) {
-  if (!(value > -2147483649.0 && value < 2147483648.0)) return INT32_MIN;
-  return static_cast<int32_t>(value);
 }
 
 ProcessIdPair* ProcessesOfSameExeFile(int32_t pid, int* count) {
@@ -508,21 +498,18 @@ static const KnownFolder s_knownFolderTable[] = {
 // writes holds a few hundred bytes.
 enum { kMaxUserDirsSize = 1 << 20 };
 
-static char* Joined(const char* first, const char* second) {
-  size_t firstLength = strlen(first);
-  size_t secondLength = strlen(second);
-  char* path = static_cast<char*>(malloc(firstLength + secondLength + 1));
-  if (path == NULL) return NULL;
-  memcpy(path, first, firstLength);
-  memcpy(path + firstLength, second, secondLength + 1);
-  return path;
+char* JoinTexts(const char* first, const char* second, const char* third) {
+  size_t size = strlen(first) + strlen(second) + strlen(third) + 1;
+  char* joined = static_cast<char*>(malloc(size));
+  if (joined != NULL) snprintf(joined, size, "%s%s%s", first, second, third);
+  return joined;
 }
 
 // $HOME, or the password database's home when it is unset or empty, in a
 // buffer the caller frees; null when neither tells.
 static char* HomeFolder() {
   const char* home = getenv("HOME");
-  if (home != NULL && home[0] != '\0') return Joined(home, "");
+  if (home != NULL && home[0] != '\0') return JoinTexts(home, "", "");
   long size = sysconf(_SC_GETPW_R_SIZE_MAX);
   if (size <= 0) size = 16384;
   char* buffer = static_cast<char*>(malloc(size));
@@ -532,7 +519,7 @@ static char* HomeFolder() {
   char* path = NULL;
   if (getpwuid_r(getuid(), &entry, buffer, size, &result) == 0 && result != NULL &&
       result->pw_dir != NULL && result->pw_dir[0] != '\0') {
-    path = Joined(result->pw_dir, "");
+    path = JoinTexts(result->pw_dir, "", "");
   }
   free(buffer);
   return path;
@@ -542,8 +529,8 @@ static char* HomeFolder() {
 // followed by fallback; in a buffer the caller frees.
 static char* AbsoluteOr(const char* variable, const char* home, const char* fallback) {
   const char* value = getenv(variable);
-  if (value != NULL && value[0] == '/') return Joined(value, "");
-  return Joined(home, fallback);
+  if (value != NULL && value[0] == '/') return JoinTexts(value, "", "");
+  return JoinTexts(home, fallback, "");
 }
 
 // Reads the file at path, up to kMaxUserDirsSize bytes: into the size bytes
@@ -580,7 +567,7 @@ static char* ReadTextFile(const char* path, char* buffer, size_t size, size_t* l
 // the configuration home's user-dirs.dirs gives it, else the environment's
 // XDG_<name>_DIR, else $HOME/Desktop for the desktop and $HOME for the rest.
 static char* UserFolder(const char* name, const char* home, const char* configHome) {
-  char* file = Joined(configHome, "/user-dirs.dirs");
+  char* file = JoinTexts(configHome, "/user-dirs.dirs", "");
   char buffer[4096];
   size_t length = 0;
   char* text = file != NULL ? ReadTextFile(file, buffer, sizeof(buffer), &length) : NULL;
@@ -599,21 +586,21 @@ char* resolveKnownDirectory(const char* name) {
     if (strcmp(row.name, name) == 0) folder = &row;
   }
   if (folder == NULL) return NULL;
-  if (folder->base == kFixedPath) return Joined(folder->detail, "");
+  if (folder->base == kFixedPath) return JoinTexts(folder->detail, "", "");
   char* home = HomeFolder();
   if (home == NULL) return NULL;
   char* path = NULL;
   if (folder->base == kHome) {
-    path = Joined(home, "");
+    path = JoinTexts(home, "", "");
   } else if (folder->base == kDataHome) {
     char* dataHome = AbsoluteOr("XDG_DATA_HOME", home, "/.local/share");
-    path = dataHome != NULL ? Joined(dataHome, folder->detail) : NULL;
+    path = dataHome != NULL ? JoinTexts(dataHome, folder->detail, "") : NULL;
     free(dataHome);
   } else {
     char* configHome = AbsoluteOr("XDG_CONFIG_HOME", home, "/.config");
     if (configHome != NULL) {
       path = folder->base == kUserDir ? UserFolder(folder->detail, home, configHome)
-                                      : Joined(configHome, folder->detail);
+                                      : JoinTexts(configHome, folder->detail, "");
     }
     free(configHome);
   }

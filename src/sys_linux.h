@@ -4,7 +4,19 @@
 #ifndef VELMORA_SYS_LINUX_H
 #define VELMORA_SYS_LINUX_H
 
+#include <stddef.h>
 #include <stdint.h>
+
+// The file name of process pid's executable, at *name inside buffer, which
+// holds the link; false when the link cannot be read (a kernel thread,
+// another user's process, one that has ended). An executable removed since
+// it started (an upgrade that replaced it) is named without the kernel's
+// " (deleted)". In sys_linux.cc.
+bool ExecutableName(uint32_t pid, char* buffer, size_t size, const char** name);
+
+// first, second and third joined, in a buffer the caller frees; null when
+// memory runs out. In sys_linux.cc.
+char* JoinTexts(const char* first, const char* second, const char* third);
 
 // Starts a source's thread, detached, with every signal blocked: false when
 // it cannot be created. In sys_linux_events.cc.

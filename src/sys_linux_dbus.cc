@@ -182,25 +182,10 @@ static int64_t MonotonicMilliseconds() {
 }
 
 // The file name of this process's executable, "" when it cannot be read.
-// An executable replaced while it runs reads "PATH (deleted)".
 static void ExecutableFileName(char* name, size_t size) {
   char path[4096];
-  ssize_t length = readlink("/proc/self/exe", path, sizeof(path) - 1);
-  path[length > 0 ? length : 0] = '\0';
-  size_t end = strlen(path);
-  size_t suffix = strlen(" (deleted)");
-  if (end > suffix && strcmp(path + end - suffix, " (deleted)") == 0) path[end - suffix] = '\0';
-  const char* slash = strrchr(path, '/');
-  snprintf(name, size, "%s", slash != NULL ? slash + 1 : path);
-}
-
-// first, second and third joined, in a buffer the caller frees; null when
-// memory runs out.
-static char* JoinTexts(const char* first, const char* second, const char* third) {
-  size_t size = strlen(first) + strlen(second) + strlen(third) + 1;
-  char* joined = static_cast<char*>(malloc(size));
-  if (joined != NULL) snprintf(joined, size, "%s%s%s", first, second, third);
-  return joined;
+  const char* file;
+  snprintf(name, size, "%s", ExecutableName(getpid(), path, sizeof(path), &file) ? file : "");
 }
 
 // ---------------------------------------------------------------------------

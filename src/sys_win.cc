@@ -153,11 +153,6 @@ static int ListProcessesOfSameExeFile(int32_t pid, ProcessIdPair* items, int cap
   return count;
 }
 
-int32_t ToProcessId(double value) {
-  if (!(value > -2147483649.0 && value < 2147483648.0)) return INT32_MIN;
-  return static_cast<int32_t>(value);
-}
-
 ProcessIdPair* ProcessesOfSameExeFile(int32_t pid, int* count) {
   *count = 0;
   int expected = ListProcessesOfSameExeFile(pid, NULL, 0);
