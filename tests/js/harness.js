@@ -191,12 +191,16 @@ exports.xClient = (display, command, args) => {
 };
 
 // openbox, a reparenting window manager, on display; resolves once it runs.
+// It announces itself (_NET_SUPPORTING_WM_CHECK) before it reads its theme
+// and menus, and a window mapped right after that was, about once in ten
+// runs here, still unmanaged 10 s later; it publishes the work area once it
+// has started.
 exports.startWindowManager = async (display) => {
   const home = fs.mkdtempSync(path.join(os.tmpdir(), 'openbox-'));
   const stop = serve(childProcess.spawn('openbox', ['--sm-disable'], {
     stdio: 'ignore', env: Object.assign({}, process.env, { DISPLAY: display, HOME: home }),
   }));
-  const running = () => /window id/.test(exports.xClient(display, 'xprop', ['-root', '_NET_SUPPORTING_WM_CHECK']));
+  const running = () => /CARDINAL/.test(exports.xClient(display, 'xprop', ['-root', '_NET_WORKAREA']));
   assert.ok(await exports.waitFor(running, 10000), 'openbox runs');
   return stop;
 };
